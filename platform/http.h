@@ -1,0 +1,83 @@
+#pragma once
+// HTTP client over libcurl: one request whose reply body is read as it arrives.
+//
+// Open() sends the request and returns once the final reply has begun (status and headers in) or
+// the transfer failed; Read() then hands out the body. Both block and both drive the transfer on
+// the calling thread, so at most one thread may be inside Open/Read at a time (they may be
+// different threads one after the other: an open thread, then a reader thread). Cancel() is the
+// one call allowed from any other thread: it wakes a blocked Open or Read, which then fails.
+//
+// An HTTP error status is not a failure: a 401 or 503 page is read like any other body.
+// Credentials go out as Basic or Digest, whichever the server asks for; none when the user name is
+// empty. Proxies come from the environment as libcurl reads them. Nothing is cached.
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct HttpRequest
+{
+    std::string url;
+    bool post = false;
+    std::string user;     // empty: no credentials at all
+    std::string password; // used only with a user name
+    std::vector<std::string> headers; // extra header lines, without line ends
+    std::string body;                 // sent with POST only
+    std::string userAgent;            // empty: none
+    // A reply that delivers nothing for this long fails; 0 waits as long as the caller does.
+    std::chrono::milliseconds idleTimeout{0};
+};
+
+class HttpStream
+{
+public:
+    explicit HttpStream(HttpRequest request);
+    ~HttpStream(); // must not race with Cancel()
+    HttpStream(const HttpStream&) = delete;
+    HttpStream& operator=(const HttpStream&) = delete;
+
+    // True when the server answered (whatever the status); false on a transport failure or Cancel.
+    bool Open();
+    // Up to `n` body bytes, blocking until at least one arrives; 0 at the end of the body, on
+    // failure or after Cancel.
+    size_t Read(void* buffer, size_t n);
+    void Cancel();
+
+    bool Cancelled() const { return m_cancelled.load(); }
+    int Status() const { return m_status; }
+    // libcurl's code for the failure that ended the transfer, 0 when none did.
+    int ErrorCode() const { return m_error; }
+    std::string ErrorText() const;
+    // True when the whole body was received.
+    bool Complete() const { return m_done && m_error == 0 && !m_cancelled; }
+
+private:
+    struct Impl;
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    template <class Ready>
+    void Pump(Ready ready);
+    void ResumeIfDrained();
+
+    HttpRequest m_request;
+    std::unique_ptr<Impl> m_impl;
+    std::atomic<bool> m_cancelled{false};
+
+    // Only touched by the thread inside Open/Read (the callbacks run there too).
+    std::vector<uint8_t> m_buffer;
+    size_t m_bufferPos = 0;
+    bool m_paused = false;
+    bool m_started = false;
+    bool m_replyBegun = false;
+    bool m_done = false;
+    int m_status = 0;
+    int m_error = 0;
+};
+
+} // namespace platform

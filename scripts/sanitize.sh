@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sanitizer builds: ASan+UBSan runs every test; TSan runs the tests of threaded code.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+cmake -S . -B build-asan -DCAMCTL_SANITIZE=address -DCAMCTL_BENCH=OFF -DCAMCTL_WERROR=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ctest --output-on-failure -j"$jobs")
+
+# The threaded parts: queues, events, HTTP layer, poster, simulator, stream clients.
+tsan_tests='FrameChainStress|AutoResetEvent|MessageQueue|HttpStream|Poster|Camera|Player|Worker'
+cmake -S . -B build-tsan -DCAMCTL_SANITIZE=thread -DCAMCTL_BENCH=OFF -DCAMCTL_WERROR=ON >/dev/null
+cmake --build build-tsan -j"$jobs"
+(cd build-tsan && ctest --output-on-failure -j"$jobs" -R "$tsan_tests")

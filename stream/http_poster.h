@@ -1,0 +1,69 @@
+#pragma once
+// One HTTP command to the camera (GET or POST) with credentials; returns the whole reply body as
+// text. A poster serves one request: create one per command and let it go afterwards.
+//
+// HTTP error statuses are not failures: the camera's 401/403/503 pages come back as reply text for
+// the caller to look at. Used on the control's window thread only.
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+class HttpStream;
+}
+
+// The two modules differ only in how large a reply they read at a time.
+struct PosterProfile
+{
+    size_t initialBuffer; // zero bytes the reply buffer starts with
+    size_t blockSize;     // most bytes read per block
+    size_t growStep;      // after each block the buffer holds the bytes received plus this
+};
+inline constexpr PosterProfile kViewerPosterProfile{8193, 8191, 8192};
+inline constexpr PosterProfile kZonePosterProfile{256001, 255999, 256000};
+
+struct PosterTimings
+{
+    // A GET whose send has not finished within settle + sendWait is cancelled. The same sendWait
+    // bounds a stall while reading the reply.
+    std::chrono::milliseconds settle{300};
+    std::chrono::milliseconds sendWait{30000};
+};
+
+class CHttpPoster
+{
+public:
+    static constexpr const char* kAgentName = "Vandrel HTTP Poster 1.0";
+    static constexpr const char* kFormContentType =
+        "Content-Type: application/x-www-form-urlencoded";
+
+    explicit CHttpPoster(const PosterProfile& profile = kViewerPosterProfile,
+                         const PosterTimings& timings = {});
+    ~CHttpPoster();
+    CHttpPoster(const CHttpPoster&) = delete;
+    CHttpPoster& operator=(const CHttpPoster&) = delete;
+
+    // True when the request was made and its reply read; the reply ends at its first zero byte.
+    // `body` and `bodyLength` are used for POST only; a length of -1 means the text's length.
+    bool Request(std::string& reply, std::string_view url, bool post, const std::string& user,
+                 const std::string& password, const char* body = nullptr, int bodyLength = -1);
+
+    // -1 after a call without URL; the transport's error code after a failed send; else 0.
+    int GetLastError() const { return m_lastError; }
+
+private:
+    bool Get(std::string_view url, const std::string& user, const std::string& password);
+    bool Post(std::string_view url, const char* body, int bodyLength, const std::string& user,
+              const std::string& password);
+    void ReadReply(std::string& reply);
+
+    PosterProfile m_profile;
+    PosterTimings m_timings;
+    std::unique_ptr<platform::HttpStream> m_request; // the current request, until Request ends
+    std::vector<char> m_reply;                       // received bytes, zero-terminated
+    int m_lastError = 0;
+};
