@@ -73,6 +73,7 @@ private:
     std::vector<uint8_t> m_buffer;
     size_t m_bufferPos = 0;
     bool m_paused = false;
+    std::chrono::steady_clock::time_point m_lastProgress{};
     bool m_started = false;
     bool m_replyBegun = false;
     bool m_done = false;

@@ -68,6 +68,7 @@ size_t HttpStream::OnHeader(char* data, size_t size, size_t count, void* self)
 {
     auto* s = static_cast<HttpStream*>(self);
     size_t n = size * count;
+    s->m_lastProgress = std::chrono::steady_clock::now();
     if (StartsWithNoCase(data, n, "HTTP/")) {
         s->m_status = 0;
         return n;
@@ -102,6 +103,7 @@ size_t HttpStream::OnBody(char* data, size_t size, size_t count, void* self)
     }
     s->m_buffer.insert(s->m_buffer.end(), data, data + n);
     s->m_replyBegun = true;
+    s->m_lastProgress = std::chrono::steady_clock::now();
     return n;
 }
 
@@ -126,6 +128,14 @@ void HttpStream::Pump(Ready ready)
         }
         if (ready() || m_done)
             return;
+        // libcurl's own low-speed check works in whole seconds and only roughly; this one is
+        // exact to the poll interval.
+        if (m_request.idleTimeout.count() > 0 &&
+            std::chrono::steady_clock::now() - m_lastProgress > m_request.idleTimeout) {
+            m_done = true;
+            m_error = CURLE_OPERATION_TIMEDOUT;
+            return;
+        }
         curl_multi_poll(m_impl->multi, nullptr, 0, kPollMs, nullptr);
     }
 }
@@ -158,11 +168,6 @@ bool HttpStream::Open()
         curl_easy_setopt(e, CURLOPT_USERNAME, m_request.user.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, m_request.password.c_str());
     }
-    if (m_request.idleTimeout.count() > 0) {
-        long secs = static_cast<long>((m_request.idleTimeout.count() + 999) / 1000);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, secs);
-    }
     // The camera's CGIs do not speak 100-continue; never wait for it.
     im.headers = curl_slist_append(im.headers, "Expect:");
     for (const std::string& h : m_request.headers)
@@ -176,6 +181,7 @@ bool HttpStream::Open()
     }
     curl_multi_add_handle(im.multi, e);
 
+    m_lastProgress = std::chrono::steady_clock::now();
     Pump([this] { return m_replyBegun; });
     if (m_cancelled.load())
         return false;
@@ -191,6 +197,7 @@ void HttpStream::ResumeIfDrained()
         m_buffer.clear();
         m_bufferPos = 0;
         m_paused = false;
+        m_lastProgress = std::chrono::steady_clock::now();
         curl_easy_pause(m_impl->easy, CURLPAUSE_CONT);
     }
 }

@@ -13,7 +13,7 @@ packages=(
   libcpp-httplib-dev
   libavcodec-dev libavutil-dev
   libspandsp-dev
-  ffmpeg
+  ffmpeg curl
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
 )

@@ -1,0 +1,174 @@
+#pragma once
+// The simulated camera: a real HTTP/1.1 server on loopback that answers the camera's endpoints,
+// asks for credentials when configured, limits the number of stream users and injects faults.
+// Tests run it in-process on an ephemeral port; the camsim program wraps it.
+
+#include "camsim/zones.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
+
+namespace camsim {
+
+// What goes wrong with the replies of one endpoint. Several may be combined: the delay comes
+// first, then the hang, then the status or the reply cut after closeAfterBytes body bytes.
+struct Fault
+{
+    int delayMs = 0;
+    bool hang = false;          // until the fault is cleared or the camera stops
+    long closeAfterBytes = -1;  // -1: the whole reply
+    int status = 0;             // 0: the endpoint's own status
+};
+
+// "endpoint:kind[=value]" as on the command line: delay=MS, hang, close=BYTES, status=CODE.
+bool ParseFaultSpec(const std::string& spec, std::string& endpoint, Fault& fault);
+
+enum class AuthScheme { Any, Basic, Digest };
+
+struct Config
+{
+    std::string user;     // empty: no credentials asked
+    std::string password;
+    AuthScheme auth = AuthScheme::Any;
+    int maxUsers = 10;    // concurrent stream users before the busy page
+    std::string resolutions = "640*480,320*240,160*120";
+    std::string videoType = "mpeg4";
+    std::string voiceOut = "on";
+    std::string ptctrl = "on";
+    std::string ioctrl = "off";
+    bool zoneRead403 = false;
+    std::string zonesFile; // empty: zones live as long as the process
+};
+
+struct RequestRecord
+{
+    std::string method;
+    std::string endpoint; // path without the leading slash
+    std::string query;    // raw, without '?'
+    std::string body;
+    std::string userAgent;
+    std::string contentType;
+    std::string authUser;     // as the client sent it, when it sent any
+    std::string authPassword; // Basic only: Digest does not carry it
+    bool authorized = false;
+};
+
+struct PanTiltCommand
+{
+    int h = 0, v = 0, speed = 0;
+};
+
+inline constexpr const char* kPage401 =
+    "<HTML><HEAD><TITLE>401 Unauthorized</TITLE></HEAD><BODY><H1>401 Unauthorized</H1>"
+    "Authorization required.</BODY></HTML>\r\n";
+inline constexpr const char* kPage403 =
+    "<HTML><HEAD><TITLE>403 Forbidden</TITLE></HEAD><BODY><H1>403 Forbidden</H1>"
+    "The device is busy.</BODY></HTML>\r\n";
+inline constexpr const char* kPage503 =
+    "<HTML><HEAD><TITLE>503 Service Unavailable</TITLE></HEAD><BODY><H1>503 Service "
+    "Unavailable</H1>Too many users.</BODY></HTML>\r\n";
+
+class Camera
+{
+public:
+    explicit Camera(Config config = {});
+    ~Camera();
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    // Binds and starts serving; port 0 picks a free one. False if the address cannot be bound.
+    bool Start(const std::string& host = "127.0.0.1", int port = 0);
+    // Releases hanging replies and streams, then stops; safe to call twice.
+    void Stop();
+
+    int Port() const { return m_port; }
+    std::string BaseUrl() const; // "http://HOST:PORT/"
+
+    void SetFault(const std::string& endpoint, const Fault& fault);
+    void ClearFaults();
+
+    std::vector<RequestRecord> Requests() const;
+    std::vector<PanTiltCommand> PanTiltCommands() const;
+    ZoneConfig Zones() const;
+    void SetZones(const ZoneConfig& zones);
+    int ActiveStreams() const { return m_activeStreams.load(); }
+    // Requests that have reached a handler's thread, counted before any fault holds them.
+    int RequestsArrived() const { return m_arrived.load(); }
+
+    // Stream endpoints hold a slot while they send; none is left at the user limit.
+    class StreamSlot
+    {
+    public:
+        explicit StreamSlot(Camera* camera = nullptr) : m_camera(camera) {}
+        StreamSlot(StreamSlot&& other) noexcept : m_camera(std::exchange(other.m_camera, nullptr)) {}
+        StreamSlot& operator=(StreamSlot&&) = delete;
+        ~StreamSlot();
+        explicit operator bool() const { return m_camera != nullptr; }
+
+    private:
+        Camera* m_camera;
+    };
+    StreamSlot AcquireStreamSlot();
+
+    // Waits up to `ms` for Stop; true once the camera is stopping. Streams pace themselves by it.
+    bool WaitStopping(int ms);
+    bool Stopping() const { return m_stopping.load(); }
+
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+    // Adds an endpoint (path without leading slash) behind the same credentials and faults.
+    // Only before Start.
+    void AddEndpoint(const std::string& method, const std::string& endpoint, Handler handler);
+
+    const Config& GetConfig() const { return m_config; }
+
+private:
+    void Dispatch(const httplib::Request& req, httplib::Response& res);
+    bool Authorized(const httplib::Request& req, RequestRecord& record);
+    void Challenge(httplib::Response& res);
+    Fault FaultFor(const std::string& endpoint) const;
+    void Record(RequestRecord record);
+
+    void ImageQuery(const httplib::Request& req, httplib::Response& res);
+    void UtilQuery(const httplib::Request& req, httplib::Response& res);
+    void PanTilt(const httplib::Request& req, httplib::Response& res);
+    void ZoneCommandEndpoint(const httplib::Request& req, httplib::Response& res);
+
+    Config m_config;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_listener;
+    std::atomic<bool> m_listenerDone{false};
+    int m_port = 0;
+    std::string m_host;
+
+    std::map<std::string, std::map<std::string, Handler>> m_endpoints; // method → endpoint
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed; // faults cleared or stopping
+    std::atomic<bool> m_stopping{false};
+    std::map<std::string, Fault> m_faults;
+    uint64_t m_faultGeneration = 0;
+    std::vector<RequestRecord> m_requests;
+    std::vector<PanTiltCommand> m_panTilt;
+    ZoneConfig m_zones;
+    std::set<std::string> m_nonces;
+    uint64_t m_nonceCounter = 0;
+    std::atomic<int> m_activeStreams{0};
+    std::atomic<int> m_arrived{0};
+};
+
+} // namespace camsim

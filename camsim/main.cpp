@@ -1,0 +1,147 @@
+// camsim: the simulated camera as a program, for the demo and for trying the controls by hand.
+
+#include "camsim/camera.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void Usage(FILE* out)
+{
+    std::fputs(
+        "usage: camsim [options]\n"
+        "  --port N            port to listen on (0 picks a free one; default 8080)\n"
+        "  --host ADDR         address to listen on (default 127.0.0.1)\n"
+        "  --user NAME         ask for credentials with this user name\n"
+        "  --password TEXT     the password that goes with --user\n"
+        "  --auth any|basic|digest   schemes offered (default any)\n"
+        "  --max-users N       stream users before the busy page (default 10)\n"
+        "  --resolutions LIST  e.g. 640*480,320*240,160*120\n"
+        "  --type mpeg4|jpeg   video type the util query reports (default mpeg4)\n"
+        "  --voice-out TEXT    voice_out value of the util query (default on)\n"
+        "  --ptctrl on|off     pan/tilt head present (default on)\n"
+        "  --ioctrl on|off     I/O control present (default off)\n"
+        "  --zones-file PATH   keep the motion zones in this file\n"
+        "  --zone-read-403     answer zone reads with the busy page\n"
+        "  --fault ENDPOINT:KIND[=VALUE]   delay=MS, hang, close=BYTES or status=CODE;\n"
+        "                      ENDPOINT is a path such as img/query.cgi, or * for all\n"
+        "  --help              this text\n",
+        out);
+}
+
+bool ParseCount(const char* text, int low, int high, int& out)
+{
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < low || v > high)
+        return false;
+    out = int(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    camsim::Config config;
+    std::string host = "127.0.0.1";
+    int port = 8080;
+    std::vector<std::pair<std::string, camsim::Fault>> faults;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "camsim: %s needs a value\n", arg.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        } else if (arg == "--port") {
+            if (!ParseCount(value(), 0, 65535, port)) {
+                std::fprintf(stderr, "camsim: bad port\n");
+                return 2;
+            }
+        } else if (arg == "--host") {
+            host = value();
+        } else if (arg == "--user") {
+            config.user = value();
+        } else if (arg == "--password") {
+            config.password = value();
+        } else if (arg == "--auth") {
+            std::string scheme = value();
+            if (scheme == "any")
+                config.auth = camsim::AuthScheme::Any;
+            else if (scheme == "basic")
+                config.auth = camsim::AuthScheme::Basic;
+            else if (scheme == "digest")
+                config.auth = camsim::AuthScheme::Digest;
+            else {
+                std::fprintf(stderr, "camsim: --auth takes any, basic or digest\n");
+                return 2;
+            }
+        } else if (arg == "--max-users") {
+            if (!ParseCount(value(), 0, 1000, config.maxUsers)) {
+                std::fprintf(stderr, "camsim: bad --max-users\n");
+                return 2;
+            }
+        } else if (arg == "--resolutions") {
+            config.resolutions = value();
+        } else if (arg == "--type") {
+            config.videoType = value();
+        } else if (arg == "--voice-out") {
+            config.voiceOut = value();
+        } else if (arg == "--ptctrl") {
+            config.ptctrl = value();
+        } else if (arg == "--ioctrl") {
+            config.ioctrl = value();
+        } else if (arg == "--zones-file") {
+            config.zonesFile = value();
+        } else if (arg == "--zone-read-403") {
+            config.zoneRead403 = true;
+        } else if (arg == "--fault") {
+            std::string endpoint;
+            camsim::Fault fault;
+            if (!camsim::ParseFaultSpec(value(), endpoint, fault)) {
+                std::fprintf(stderr, "camsim: bad --fault (ENDPOINT:delay=MS|hang|close=N|status=N)\n");
+                return 2;
+            }
+            faults.emplace_back(endpoint, fault);
+        } else {
+            std::fprintf(stderr, "camsim: unknown option %s\n", arg.c_str());
+            Usage(stderr);
+            return 2;
+        }
+    }
+
+    // Block the stop signals before any thread starts, so only sigwait below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    camsim::Camera camera(config);
+    for (const auto& [endpoint, fault] : faults)
+        camera.SetFault(endpoint, fault);
+    if (!camera.Start(host, port)) {
+        std::fprintf(stderr, "camsim: cannot listen on %s:%d\n", host.c_str(), port);
+        return 1;
+    }
+    std::printf("listening on %s\n", camera.BaseUrl().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    camera.Stop();
+    return 0;
+}

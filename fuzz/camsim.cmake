@@ -1,0 +1,1 @@
+camctl_add_fuzzer(camsim_request_fuzzer SOURCES camsim_request_fuzzer.cpp LIBS camsim_core)

@@ -1,0 +1,1 @@
+camctl_add_fuzzer(settings_fuzzer SOURCES settings_fuzzer.cpp LIBS platform)

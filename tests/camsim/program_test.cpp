@@ -1,0 +1,112 @@
+// The camsim program as a user starts it: first line, answers, clean exit on a stop signal.
+
+#include "platform/http.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Child
+{
+    pid_t pid = -1;
+    FILE* out = nullptr;
+};
+
+Child Spawn(std::vector<std::string> args)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(CAMSIM_PROGRAM));
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(CAMSIM_PROGRAM, argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    return {pid, ::fdopen(pipeFds[0], "r")};
+}
+
+int Finish(Child& child)
+{
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+    std::fclose(child.out);
+    return status;
+}
+
+std::string Get(const std::string& url)
+{
+    platform::HttpRequest request;
+    request.url = url;
+    platform::HttpStream stream(request);
+    if (!stream.Open())
+        return {};
+    std::string body;
+    char block[1024];
+    while (size_t n = stream.Read(block, sizeof block))
+        body.append(block, n);
+    return body;
+}
+
+} // namespace
+
+TEST(CamsimProgram, PrintsWhereItListensAnswersAndStopsOnSignal)
+{
+    Child child = Spawn({"--port", "0", "--type", "jpeg"});
+    ASSERT_GT(child.pid, 0);
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, child.out), nullptr);
+    std::string first(line);
+    const std::string prefix = "listening on http://127.0.0.1:";
+    ASSERT_EQ(first.rfind(prefix, 0), 0u) << first;
+    ASSERT_EQ(first.back(), '\n');
+    const std::string base = first.substr(13, first.size() - 14);
+    EXPECT_EQ(base.back(), '/');
+
+    EXPECT_EQ(Get(base + "util/query.cgi"),
+              "type=jpeg\r\nvoice_out=on\r\nresolutions=640*480,320*240,160*120\r\n");
+
+    ::kill(child.pid, SIGTERM);
+    int status = Finish(child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(CamsimProgram, RefusesBadOptionsAndKeepsThePasswordOffTheOutput)
+{
+    for (std::vector<std::string> args : {std::vector<std::string>{"--port", "70000"},
+                                          {"--fault", "img/query.cgi:explode"},
+                                          {"--auth", "kerberos"},
+                                          {"--bogus"}}) {
+        Child child = Spawn(args);
+        ASSERT_GT(child.pid, 0);
+        int status = Finish(child);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 2) << args[0];
+    }
+
+    Child child = Spawn({"--port", "0", "--user", "admin", "--password", "hunter2-secret"});
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, child.out), nullptr);
+    ::kill(child.pid, SIGINT);
+    std::string rest(line);
+    while (std::fgets(line, sizeof line, child.out))
+        rest += line;
+    int status = Finish(child);
+    EXPECT_EQ(rest.find("hunter2-secret"), std::string::npos);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
