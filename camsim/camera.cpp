@@ -84,15 +84,15 @@ void CutAfter(httplib::Response& res, size_t limit)
 
 } // namespace
 
-bool ParseFaultSpec(const std::string& spec, std::string& endpoint, Fault& fault)
+bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault)
 {
-    size_t colon = spec.rfind(':');
+    size_t colon = option.rfind(':');
     if (colon == std::string::npos || colon == 0)
         return false;
-    endpoint = spec.substr(0, colon);
+    endpoint = option.substr(0, colon);
     if (!endpoint.empty() && endpoint.front() == '/')
         endpoint.erase(0, 1);
-    std::string kind = spec.substr(colon + 1);
+    std::string kind = option.substr(colon + 1);
     std::string value;
     if (size_t eq = kind.find('='); eq != std::string::npos) {
         value = kind.substr(eq + 1);

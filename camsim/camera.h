@@ -36,7 +36,7 @@ struct Fault
 };
 
 // "endpoint:kind[=value]" as on the command line: delay=MS, hang, close=BYTES, status=CODE.
-bool ParseFaultSpec(const std::string& spec, std::string& endpoint, Fault& fault);
+bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault);
 
 enum class AuthScheme { Any, Basic, Digest };
 

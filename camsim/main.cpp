@@ -110,7 +110,7 @@ int main(int argc, char** argv)
         } else if (arg == "--fault") {
             std::string endpoint;
             camsim::Fault fault;
-            if (!camsim::ParseFaultSpec(value(), endpoint, fault)) {
+            if (!camsim::ParseFaultOption(value(), endpoint, fault)) {
                 std::fprintf(stderr, "camsim: bad --fault (ENDPOINT:delay=MS|hang|close=N|status=N)\n");
                 return 2;
             }

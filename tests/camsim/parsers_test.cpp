@@ -10,22 +10,22 @@ TEST(CamsimParsers, FaultSpecsFromTheCommandLine)
 {
     std::string endpoint;
     Fault f;
-    ASSERT_TRUE(ParseFaultSpec("img/query.cgi:delay=250", endpoint, f));
+    ASSERT_TRUE(ParseFaultOption("img/query.cgi:delay=250", endpoint, f));
     EXPECT_EQ(endpoint, "img/query.cgi");
     EXPECT_EQ(f.delayMs, 250);
     f = {};
-    ASSERT_TRUE(ParseFaultSpec("/ocxparser.cgi:hang", endpoint, f));
+    ASSERT_TRUE(ParseFaultOption("/ocxparser.cgi:hang", endpoint, f));
     EXPECT_EQ(endpoint, "ocxparser.cgi");
     EXPECT_TRUE(f.hang);
     f = {};
-    ASSERT_TRUE(ParseFaultSpec("*:close=0", endpoint, f));
+    ASSERT_TRUE(ParseFaultOption("*:close=0", endpoint, f));
     EXPECT_EQ(f.closeAfterBytes, 0);
-    ASSERT_TRUE(ParseFaultSpec("*:status=503", endpoint, f));
+    ASSERT_TRUE(ParseFaultOption("*:status=503", endpoint, f));
     EXPECT_EQ(f.status, 503);
 
     for (const char* bad : {"", "img/query.cgi", ":hang", "x:delay", "x:delay=-1", "x:delay=5ms",
                             "x:status=42", "x:hang=1", "x:explode"})
-        EXPECT_FALSE(ParseFaultSpec(bad, endpoint, f)) << bad;
+        EXPECT_FALSE(ParseFaultOption(bad, endpoint, f)) << bad;
 }
 
 TEST(CamsimParsers, BasicCredentials)
