@@ -1,0 +1,1 @@
+camctl_add_fuzzer(mjpeg_parser_fuzzer SOURCES mjpeg_parser_fuzzer.cpp LIBS stream)

@@ -1,0 +1,30 @@
+#pragma once
+// What a stream client needs of the painter and the audio player it feeds. The viewer's painter
+// and audio player implement these; the client starts their threads and stops them.
+
+#include "stream/stream_worker.h"
+
+#include <atomic>
+
+class IMJpegPainter : public CStreamWorker
+{
+public:
+    // Records the picture size for a new connection, prepares drawing, posts WM_VIDEO_READY.
+    virtual void Prepare(int width, int height) = 0;
+    // Set while audio plays: the painter then holds each picture until the panel clock passes it.
+    void SetAvSync(bool on) { m_avSync = on; }
+    bool AvSync() const { return m_avSync.load(); }
+
+protected:
+    std::atomic<bool> m_avSync{false};
+};
+
+class IAudioPlayer : public CStreamWorker
+{
+public:
+    // Opens the output for G.726 code words of `codeSize` bits in frames of `frameSize` bytes;
+    // false leaves audio off for this connection.
+    virtual bool StartAudio(int codeSize, int frameSize) = 0;
+    virtual bool IsOpen() const = 0;
+    virtual void Close() = 0;
+};

@@ -1,0 +1,215 @@
+#include "stream/mjpeg_parser.h"
+
+#include "stream/frame_chain.h"
+#include "stream/stream_worker.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+namespace {
+
+uint16_t Le16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t Le32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+[[noreturn]] void Malformed(const char* message)
+{
+    throw CMJpegPlayerException(kResultMalformed, message);
+}
+
+uint8_t* Allocate(size_t size)
+{
+    uint8_t* block = AllocFrameData(size);
+    if (!block)
+        throw std::bad_alloc();
+    return block;
+}
+
+// Queues a block or, when the chain cannot take it, frees it before passing the failure on.
+void Queue(CFrameChain& chain, uint8_t* data, uint32_t size, uint32_t timestamp)
+{
+    try {
+        chain.Add(data, static_cast<int32_t>(size), timestamp);
+    } catch (...) {
+        FreeFrameData(data);
+        throw;
+    }
+}
+
+} // namespace
+
+MJpegPacketHeader DecodeMJpegHeader(const uint8_t* b)
+{
+    MJpegPacketHeader h;
+    std::memcpy(h.tag, b, 4);
+    h.frameSize = Le32(b + 4);
+    h.width = Le16(b + 8);
+    h.height = Le16(b + 10);
+    h.frameOffset = Le32(b + 12);
+    h.payloadLength = Le16(b + 16);
+    h.timestamp = Le32(b + 18);
+    h.type = b[22];
+    h.audioCodeSize = Le16(b + 23);
+    h.version = b[25];
+    std::memcpy(h.text, b + 26, sizeof h.text);
+    return h;
+}
+
+CMJpegParser::CMJpegParser(CFrameChain& video, CFrameChain& audio, IMJpegParserEvents& events)
+    : m_video(video), m_audio(audio), m_events(events)
+{
+}
+
+CMJpegParser::~CMJpegParser()
+{
+    FreePartial();
+}
+
+void CMJpegParser::Reset()
+{
+    FreePartial();
+    m_payloadMode = false;
+    m_headerFill = 0;
+    m_painterStarted = false;
+    m_audioAttempted = false;
+    m_audioEnabled = false;
+    m_firstData = true;
+}
+
+void CMJpegParser::FreePartial()
+{
+    FreeFrameData(m_packet);
+    m_packet = nullptr;
+    m_packetFill = 0;
+    FreeFrameData(m_picture);
+    m_picture = nullptr;
+    m_pictureFill = 0;
+    m_pictureSize = 0;
+    m_payloadMode = false;
+    m_headerFill = 0;
+}
+
+void CMJpegParser::ParseBlock(const uint8_t* data, size_t size)
+{
+    size_t cursor = 0;
+    while (cursor < size) {
+        if (m_payloadMode)
+            PayloadStep(data, size, cursor);
+        else
+            HeaderStep(data, size, cursor);
+    }
+}
+
+void CMJpegParser::CheckRefusal(const uint8_t* data, size_t size)
+{
+    // The first 255 bytes as text: up to the first zero byte.
+    size_t length = std::min<size_t>(size, 255);
+    std::string_view text(reinterpret_cast<const char*>(data), length);
+    text = text.substr(0, text.find('\0'));
+    if (text.find("<HTML><HEAD><TITLE>503") != std::string_view::npos)
+        throw CMJpegPlayerException(kResultBusy,
+                                    "Unable to connect to Camera - too many users already "
+                                    "connected or\ndevice is busy. Please try again later.");
+    if (text.find("<HTML><HEAD><TITLE>401") != std::string_view::npos)
+        throw CMJpegPlayerException(kResultCredentials, "User name or password error.");
+}
+
+void CMJpegParser::HeaderStep(const uint8_t* data, size_t size, size_t& cursor)
+{
+    if (m_firstData) {
+        m_firstData = false;
+        CheckRefusal(data, size);
+    }
+    size_t take = std::min(kMJpegHeaderSize - m_headerFill, size - cursor);
+    std::memcpy(m_headerBytes + m_headerFill, data + cursor, take);
+    m_headerFill += take;
+    cursor += take;
+    if (m_headerFill < kMJpegHeaderSize)
+        return;
+
+    const MJpegPacketHeader h = DecodeMJpegHeader(m_headerBytes);
+    if (h.type != 1 && h.type != 2)
+        Malformed("Header type error.");
+    if (std::memcmp(h.tag, "MJPG", 4) != 0)
+        Malformed("Header tag error.");
+    if (h.version != 1)
+        Malformed("Header version error.");
+
+    FreeFrameData(m_packet);
+    m_packet = Allocate(h.payloadLength);
+    m_packetFill = 0;
+    m_header = h;
+
+    if (h.type == 1) {
+        if (!m_picture) {
+            if (h.frameOffset != 0)
+                Malformed("Header frame begin offset location error.");
+            if (h.frameSize > kMaxFrameSize)
+                throw std::bad_alloc();
+            m_picture = Allocate(h.frameSize);
+            m_pictureSize = h.frameSize;
+            m_pictureFill = 0;
+            m_pictureTimestamp = h.timestamp;
+        }
+        if (m_pictureFill != h.frameOffset)
+            Malformed("Header frame offset location error.");
+        // The picture buffer holds exactly the frame size; a packet that would pass its end is
+        // refused rather than written past it.
+        if (h.payloadLength > m_pictureSize - m_pictureFill)
+            Malformed("Header frame size error.");
+        if (!m_painterStarted) {
+            m_painterStarted = true;
+            m_events.StartPainter(h.width, h.height);
+        }
+    } else if (!m_audioEnabled && !m_audioAttempted) {
+        m_audioAttempted = true;
+        m_audioEnabled = m_events.StartAudio(h.audioCodeSize, static_cast<int>(h.frameSize));
+    }
+
+    m_payloadMode = true;
+    m_headerFill = 0;
+}
+
+void CMJpegParser::PayloadStep(const uint8_t* data, size_t size, size_t& cursor)
+{
+    const size_t length = m_header.payloadLength;
+    size_t take = std::min(length - m_packetFill, size - cursor);
+    std::memcpy(m_packet + m_packetFill, data + cursor, take);
+    m_packetFill += take;
+    cursor += take;
+    if (m_packetFill < length)
+        return;
+
+    if (m_header.type == 1) {
+        std::memcpy(m_picture + m_pictureFill, m_packet, length);
+        m_pictureFill += static_cast<uint32_t>(length);
+        FreeFrameData(m_packet);
+        m_packet = nullptr;
+        if (m_pictureFill == m_pictureSize) {
+            uint8_t* picture = m_picture;
+            m_picture = nullptr;
+            if (m_video.GetCount() >= kVideoQueueLimit)
+                FreeFrameData(picture);
+            else
+                Queue(m_video, picture, m_pictureSize, m_pictureTimestamp);
+        }
+    } else {
+        uint8_t* packet = m_packet;
+        m_packet = nullptr;
+        if (m_audioEnabled && m_audio.GetCount() < kAudioQueueLimit)
+            Queue(m_audio, packet, static_cast<uint32_t>(length), m_header.timestamp);
+        else
+            FreeFrameData(packet);
+    }
+    m_packetFill = 0;
+    m_payloadMode = false;
+}

@@ -1,0 +1,223 @@
+#include "stream/mjpeg_player.h"
+
+#include "platform/clock.h"
+#include "platform/http.h"
+#include "stream/frame_chain.h"
+
+#include <cctype>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr auto kPollSlice = std::chrono::milliseconds(50);
+
+bool IsHttpUrl(const std::string& url)
+{
+    static constexpr char kScheme[] = "http://";
+    if (url.size() <= sizeof kScheme - 1)
+        return false;
+    for (size_t i = 0; i < sizeof kScheme - 1; ++i)
+        if (std::tolower(static_cast<unsigned char>(url[i])) != kScheme[i])
+            return false;
+    return true;
+}
+
+} // namespace
+
+CMJpegPlayer::CMJpegPlayer(CFrameChain& video, CFrameChain& audio, IMJpegPainter& painter,
+                           IAudioPlayer& audioPlayer, platform::MessageTarget* panel,
+                           const MJpegPlayerTimings& timings)
+    : CPanelWorker(panel), m_video(video), m_audio(audio), m_painter(painter),
+      m_audioPlayer(audioPlayer), m_timings(timings), m_parser(video, audio, *this)
+{
+}
+
+CMJpegPlayer::~CMJpegPlayer()
+{
+    Shutdown();
+}
+
+void CMJpegPlayer::SetUrl(const std::string& url, const std::string& user,
+                          const std::string& password)
+{
+    m_url = url;
+    m_user = user;
+    m_password = password;
+}
+
+int CMJpegPlayer::Fail(int code, std::string message)
+{
+    m_lastMessage = std::move(message);
+    StopProcedure();
+    return code;
+}
+
+int CMJpegPlayer::Run()
+{
+    m_lastMessage.clear();
+    try {
+        if (!Connect()) {
+            if (m_stop)
+                return Fail(kResultOk, {});
+            return Fail(kResultConnect, "Connect error");
+        }
+    } catch (const CPlayerException& e) {
+        return Fail(e.Code(), e.Message());
+    } catch (...) {
+        return Fail(kResultOther, "Connect failure");
+    }
+
+    m_readRequest.Set();
+    while (!m_stop) {
+        size_t count = 0;
+        if (!GetNextBlock(count))
+            break;
+        if (count == 0)
+            return Fail(kResultRead, "Data Reading Error");
+        try {
+            m_parser.ParseBlock(m_parseBuffer.data(), count);
+        } catch (const CPlayerException& e) {
+            return Fail(e.Code(), e.Message());
+        } catch (const std::bad_alloc&) {
+            return Fail(kResultMemory, "Out of memory");
+        } catch (...) {
+            return Fail(kResultOther, "Parse failure");
+        }
+    }
+    return Fail(kResultOk, {});
+}
+
+bool CMJpegPlayer::Connect()
+{
+    m_parser.Reset();
+    if (m_readBuffer.empty()) {
+        m_readBuffer.assign(kBlockSize, 0);
+        m_parseBuffer.assign(kBlockSize, 0);
+    }
+    m_video.Clear();
+    m_audio.Clear();
+    m_readerStop = false;
+    if (!OpenStream())
+        return false;
+    m_dataReady.Reset();
+    m_readRequest.Reset();
+    m_reader = std::thread(&CMJpegPlayer::ReaderLoop, this);
+    platform::SleepMs(static_cast<uint32_t>(m_timings.afterStart.count()));
+    return true;
+}
+
+bool CMJpegPlayer::OpenStream()
+{
+    if (!IsHttpUrl(m_url))
+        return false;
+    platform::HttpRequest request;
+    request.url = m_url;
+    // No credentials at all without a user name; any length is used whole.
+    if (!m_user.empty()) {
+        request.user = m_user;
+        request.password = m_password;
+    }
+    auto stream = std::make_unique<platform::HttpStream>(std::move(request));
+
+    // The open runs on a thread of its own so that a camera that never answers costs a bounded
+    // wait; on time-out (or a stop) it is cancelled, which wakes it, and joined.
+    platform::AutoResetEvent opened;
+    std::atomic<bool> answered{false};
+    platform::HttpStream* raw = stream.get();
+    std::thread opener([&] {
+        answered = raw->Open();
+        opened.Set();
+    });
+    const auto limit = m_timings.openSettle + m_timings.openWait;
+    bool done = false;
+    for (auto waited = std::chrono::milliseconds(0); waited < limit && !m_stop;
+         waited += kPollSlice) {
+        if (opened.Wait(std::min(kPollSlice, limit - waited)) == platform::WaitResult::Signalled) {
+            done = true;
+            break;
+        }
+    }
+    if (!done)
+        raw->Cancel();
+    opener.join();
+    if (!done || !answered)
+        return false;
+    m_stream = std::move(stream);
+    return true;
+}
+
+void CMJpegPlayer::ReaderLoop()
+{
+    for (;;) {
+        m_readRequest.Wait();
+        if (m_readerStop) {
+            m_readCount = 0;
+            return;
+        }
+        m_readCount = m_stream->Read(m_readBuffer.data(), kBlockSize);
+        m_dataReady.Set();
+    }
+}
+
+bool CMJpegPlayer::GetNextBlock(size_t& count)
+{
+    // Waits in slices so that a stop is seen at once, not after the read's whole time-out.
+    for (auto waited = std::chrono::milliseconds(0);; waited += kPollSlice) {
+        if (m_stop)
+            return false;
+        if (waited >= m_timings.readWait) {
+            count = 0;
+            return true;
+        }
+        auto slice = std::min(kPollSlice, m_timings.readWait - waited);
+        if (m_dataReady.Wait(slice) == platform::WaitResult::Signalled)
+            break;
+    }
+    count = m_readCount;
+    std::memcpy(m_parseBuffer.data(), m_readBuffer.data(), count);
+    m_readRequest.Set(); // the next block is read while this one is parsed
+    return true;
+}
+
+void CMJpegPlayer::StopProcedure()
+{
+    m_painter.SetAvSync(false);
+
+    // The reader must be done with the stream before the stream goes: wake it out of a blocked
+    // read and join it.
+    m_readerStop = true;
+    m_readRequest.Set();
+    if (m_stream)
+        m_stream->Cancel();
+    if (m_reader.joinable())
+        m_reader.join();
+    m_stream.reset();
+
+    m_painter.Stop(static_cast<uint32_t>(m_timings.workerStop.count()));
+    m_audioPlayer.Stop(static_cast<uint32_t>(m_timings.workerStop.count()));
+    platform::SleepMs(static_cast<uint32_t>(m_timings.stopSleep.count()));
+
+    DrainFrameChain(m_audio);
+    DrainFrameChain(m_video);
+    if (m_audioPlayer.IsOpen())
+        m_audioPlayer.Close();
+    m_audio.Clear();
+    m_video.Clear();
+    m_parser.FreePartial();
+}
+
+void CMJpegPlayer::StartPainter(int width, int height)
+{
+    m_painter.Prepare(width, height);
+    m_painter.Start();
+}
+
+bool CMJpegPlayer::StartAudio(int codeSize, int frameSize)
+{
+    if (!m_audioPlayer.StartAudio(codeSize, frameSize))
+        return false;
+    m_painter.SetAvSync(true);
+    m_audioPlayer.Start();
+    return true;
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The Motion-JPEG stream client: opens the camera's Motion-JPEG stream, reads it on a reader
+// thread in blocks of at most 2,048 bytes (one block read ahead while the previous one is
+// parsed), parses it, and feeds the video and audio queues, the painter and the audio player.
+// Runs as a worker; its result reaches the panel as WM_PLAYER_RESULT.
+
+#include "platform/event.h"
+#include "stream/media_sinks.h"
+#include "stream/mjpeg_parser.h"
+#include "stream/stream_worker.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CFrameChain;
+namespace platform {
+class HttpStream;
+}
+
+struct MJpegPlayerTimings
+{
+    using ms = std::chrono::milliseconds;
+    ms openSettle{300};   // the open's wait is openSettle + openWait
+    ms openWait{30000};
+    ms afterStart{300};   // pause after the reader has started
+    ms readWait{60000};   // a block that takes longer ends the connection (400)
+    ms workerStop{8000};  // painter and audio player stop time-out
+    ms stopSleep{1000};   // before the queues are drained
+};
+
+class CMJpegPlayer : public CPanelWorker, private IMJpegParserEvents
+{
+public:
+    static constexpr size_t kBlockSize = 2048;
+
+    CMJpegPlayer(CFrameChain& video, CFrameChain& audio, IMJpegPainter& painter,
+                 IAudioPlayer& audioPlayer, platform::MessageTarget* panel,
+                 const MJpegPlayerTimings& timings = {});
+    ~CMJpegPlayer() override;
+
+    // Only while the client is idle.
+    void SetUrl(const std::string& url, const std::string& user, const std::string& password);
+
+    int Run() override;
+
+    // Diagnostic text of the last failure; read it once the worker has finished.
+    const std::string& LastMessage() const { return m_lastMessage; }
+
+private:
+    bool Connect();
+    bool OpenStream();
+    // False when the stop flag ended the wait; else `count` holds the block's size (0: failed).
+    bool GetNextBlock(size_t& count);
+    void ReaderLoop();
+    void StopProcedure();
+    int Fail(int code, std::string message);
+
+    void StartPainter(int width, int height) override;
+    bool StartAudio(int codeSize, int frameSize) override;
+
+    CFrameChain& m_video;
+    CFrameChain& m_audio;
+    IMJpegPainter& m_painter;
+    IAudioPlayer& m_audioPlayer;
+    MJpegPlayerTimings m_timings;
+    CMJpegParser m_parser;
+
+    std::string m_url, m_user, m_password;
+    std::string m_lastMessage;
+
+    std::unique_ptr<platform::HttpStream> m_stream;
+    std::vector<uint8_t> m_readBuffer;  // written by the reader between the two events
+    std::vector<uint8_t> m_parseBuffer; // the worker's copy
+    size_t m_readCount = 0;             // handed over through the events
+    platform::AutoResetEvent m_dataReady;
+    platform::AutoResetEvent m_readRequest;
+    std::atomic<bool> m_readerStop{false};
+    std::thread m_reader;
+};

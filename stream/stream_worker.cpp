@@ -1,0 +1,60 @@
+#include "stream/stream_worker.h"
+
+#include "platform/clock.h"
+#include "platform/messages.h"
+
+#include <cassert>
+
+CStreamWorker::~CStreamWorker()
+{
+    // A derived destructor must have shut the thread down: its Run may use derived members.
+    assert(!m_thread.joinable() || m_finished.load());
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool CStreamWorker::Start()
+{
+    if (!m_finished.load())
+        return false;
+    if (m_thread.joinable())
+        m_thread.join(); // finished: at most posting its result
+    m_stop = false;
+    m_finished = false;
+    m_thread = std::thread(StreamWorkerThreadProc, this);
+    return true;
+}
+
+bool CStreamWorker::Stop(uint32_t timeoutMs)
+{
+    m_stop = true;
+    const uint32_t start = platform::TickMs();
+    while (!m_finished.load()) {
+        if (platform::ElapsedMs(start) >= timeoutMs)
+            return false;
+        platform::SleepMs(1);
+    }
+    return true;
+}
+
+void CStreamWorker::Shutdown()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+int StreamWorkerThreadProc(CStreamWorker* worker)
+{
+    int result = worker->Run();
+    worker->m_finished = true;
+    if (result != 0)
+        worker->OnError(result);
+    return result;
+}
+
+void CPanelWorker::OnError(int code)
+{
+    if (m_panel)
+        m_panel->Post(WM_PLAYER_RESULT, static_cast<uintptr_t>(code), 0);
+}
