@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCAMCTL_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j"$(nproc)"
 
