@@ -1,6 +1,7 @@
 #include "camsim/camera.h"
 
 #include "camsim/auth.h"
+#include "camsim/mjpeg_stream.h"
 
 #include <httplib.h>
 
@@ -103,6 +104,13 @@ bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& f
         fault.hang = true;
         return true;
     }
+    if (kind == "stream") {
+        StreamDefect defect;
+        if (!ParseStreamDefect(value, defect))
+            return false;
+        fault.stream = value;
+        return true;
+    }
     if (!ParseInt(value, n) || n < 0)
         return false;
     if (kind == "delay")
@@ -111,6 +119,8 @@ bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& f
         fault.closeAfterBytes = n;
     else if (kind == "status" && n >= 100 && n <= 599)
         fault.status = n;
+    else if (kind == "after")
+        fault.afterPictures = n;
     else
         return false;
     return true;
@@ -139,6 +149,7 @@ Camera::Camera(Config config)
     AddEndpoint("POST", "ocxparser.cgi", [this](const httplib::Request& q, httplib::Response& r) {
         ZoneCommandEndpoint(q, r);
     });
+    AddMJpegEndpoint(*this);
 }
 
 Camera::~Camera()

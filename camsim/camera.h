@@ -33,9 +33,14 @@ struct Fault
     bool hang = false;          // until the fault is cleared or the camera stops
     long closeAfterBytes = -1;  // -1: the whole reply
     int status = 0;             // 0: the endpoint's own status
+    // Motion-JPEG stream defect (close, stall, bad-tag, bad-type, bad-version, bad-offset,
+    // big-frame), once after afterPictures good pictures; empty for none.
+    std::string stream;
+    int afterPictures = 2;
 };
 
-// "endpoint:kind[=value]" as on the command line: delay=MS, hang, close=BYTES, status=CODE.
+// "endpoint:kind[=value]" as on the command line: delay=MS, hang, close=BYTES, status=CODE,
+// stream=DEFECT, after=PICTURES. Sets only the field it names, so options can be merged.
 bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault);
 
 enum class AuthScheme { Any, Basic, Digest };
@@ -53,6 +58,8 @@ struct Config
     std::string ioctrl = "off";
     bool zoneRead403 = false;
     std::string zonesFile; // empty: zones live as long as the process
+    std::string mjpegSize = "320x240"; // Motion-JPEG picture size without a "size=" query
+    int audioCodeSize = 4;             // Motion-JPEG audio: G.726 bits per sample, 0 = none
 };
 
 struct RequestRecord
@@ -135,12 +142,13 @@ public:
     void AddEndpoint(const std::string& method, const std::string& endpoint, Handler handler);
 
     const Config& GetConfig() const { return m_config; }
+    // The fault that applies to an endpoint now ("*" when it has none of its own).
+    Fault FaultFor(const std::string& endpoint) const;
 
 private:
     void Dispatch(const httplib::Request& req, httplib::Response& res);
     bool Authorized(const httplib::Request& req, RequestRecord& record);
     void Challenge(httplib::Response& res);
-    Fault FaultFor(const std::string& endpoint) const;
     void Record(RequestRecord record);
 
     void ImageQuery(const httplib::Request& req, httplib::Response& res);

@@ -1,7 +1,9 @@
 // camsim: the simulated camera as a program, for the demo and for trying the controls by hand.
 
 #include "camsim/camera.h"
+#include "camsim/mjpeg_stream.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +30,15 @@ void Usage(FILE* out)
         "  --ioctrl on|off     I/O control present (default off)\n"
         "  --zones-file PATH   keep the motion zones in this file\n"
         "  --zone-read-403     answer zone reads with the busy page\n"
+        "  --mjpeg-size WxH    Motion-JPEG picture size: 160x120, 160x128, 320x240 (default),\n"
+        "                      640x480 or 704x480\n"
+        "  --audio-bits N      Motion-JPEG audio G.726 bits per sample, 2 to 5; 0 for none\n"
+        "                      (default 4)\n"
         "  --fault ENDPOINT:KIND[=VALUE]   delay=MS, hang, close=BYTES or status=CODE;\n"
-        "                      ENDPOINT is a path such as img/query.cgi, or * for all\n"
+        "                      for img/mjpeg.cgi also stream=DEFECT and after=PICTURES\n"
+        "                      (default 2), DEFECT one of close, stall, bad-tag, bad-type,\n"
+        "                      bad-version, bad-offset, big-frame; repeat --fault to combine\n"
+        "                      kinds for one ENDPOINT, a path such as img/query.cgi or * for all\n"
         "  --help              this text\n",
         out);
 }
@@ -107,14 +116,33 @@ int main(int argc, char** argv)
             config.zonesFile = value();
         } else if (arg == "--zone-read-403") {
             config.zoneRead403 = true;
-        } else if (arg == "--fault") {
-            std::string endpoint;
-            camsim::Fault fault;
-            if (!camsim::ParseFaultOption(value(), endpoint, fault)) {
-                std::fprintf(stderr, "camsim: bad --fault (ENDPOINT:delay=MS|hang|close=N|status=N)\n");
+        } else if (arg == "--mjpeg-size") {
+            int width = 0, height = 0;
+            config.mjpegSize = value();
+            if (!camsim::ParseMJpegSize(config.mjpegSize, width, height)) {
+                std::fprintf(stderr, "camsim: bad --mjpeg-size\n");
                 return 2;
             }
-            faults.emplace_back(endpoint, fault);
+        } else if (arg == "--audio-bits") {
+            if (!ParseCount(value(), 0, 5, config.audioCodeSize) || config.audioCodeSize == 1) {
+                std::fprintf(stderr, "camsim: --audio-bits takes 0 or 2 to 5\n");
+                return 2;
+            }
+        } else if (arg == "--fault") {
+            const std::string option = value();
+            std::string endpoint;
+            camsim::Fault parsed;
+            if (!camsim::ParseFaultOption(option, endpoint, parsed)) {
+                std::fprintf(stderr, "camsim: bad --fault (ENDPOINT:delay=MS|hang|close=N|status=N|"
+                                     "stream=DEFECT|after=N)\n");
+                return 2;
+            }
+            // Later options for the same endpoint add to its fault.
+            auto same = std::find_if(faults.begin(), faults.end(),
+                                     [&](const auto& f) { return f.first == endpoint; });
+            if (same == faults.end())
+                same = faults.insert(faults.end(), {endpoint, camsim::Fault{}});
+            camsim::ParseFaultOption(option, endpoint, same->second);
         } else {
             std::fprintf(stderr, "camsim: unknown option %s\n", arg.c_str());
             Usage(stderr);

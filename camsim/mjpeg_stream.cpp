@@ -1,0 +1,632 @@
+#include "camsim/mjpeg_stream.h"
+
+#include "camsim/camera.h"
+
+#include <httplib.h>
+
+#include <spandsp.h>
+
+// libjpeg's header needs size_t and FILE declared first.
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+namespace camsim {
+
+namespace {
+
+constexpr const char* kEndpoint = "img/mjpeg.cgi";
+constexpr int kDefaultFps = 30;
+// An audio packet due no later than this before the next picture rides along with it.
+constexpr uint32_t kAudioSlackMs = 20;
+
+struct Header
+{
+    char tag[4] = {'M', 'J', 'P', 'G'};
+    uint32_t frameSize = 0;
+    uint16_t width = 0, height = 0;
+    uint32_t offset = 0;
+    uint16_t length = 0;
+    uint32_t timeMs = 0;
+    uint8_t type = kMJpegVideo;
+    uint16_t codeSize = 0;
+    uint8_t version = 1;
+};
+
+void Put(std::string& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+void AppendHeader(std::string& out, const Header& h, const std::string& text)
+{
+    out.append(h.tag, 4);
+    Put(out, h.frameSize, 4);
+    Put(out, h.width, 2);
+    Put(out, h.height, 2);
+    Put(out, h.offset, 4);
+    Put(out, h.length, 2);
+    Put(out, h.timeMs, 4);
+    Put(out, h.type, 1);
+    Put(out, h.codeSize, 2);
+    Put(out, h.version, 1);
+    char field[20] = {};
+    std::memcpy(field, text.data(), std::min(text.size(), sizeof field));
+    out.append(field, sizeof field);
+    Put(out, 0, 2); // reserved
+}
+
+// 5x7 digits, one byte per row, bit 4 the leftmost column.
+constexpr std::array<std::array<uint8_t, 7>, 10> kDigits = {{
+    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E},
+    {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},
+    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F},
+    {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},
+    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02},
+    {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},
+    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E},
+    {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},
+    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E},
+    {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},
+}};
+
+// A gradient backdrop, a bar sweeping across it, a ball bouncing over it and the picture counter.
+// Motion follows the time stamp, so it looks the same at every picture rate.
+class Scene
+{
+public:
+    Scene(int width, int height) : m_width(width), m_height(height)
+    {
+        m_backdrop.resize(size_t(width) * size_t(height) * 3);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                uint8_t* p = &m_backdrop[(size_t(y) * size_t(width) + size_t(x)) * 3];
+                p[0] = uint8_t(40 + 160 * x / std::max(1, width - 1));
+                p[1] = uint8_t(40 + 160 * y / std::max(1, height - 1));
+                p[2] = 150;
+            }
+        m_rgb = m_backdrop;
+    }
+
+    const uint8_t* Render(uint32_t timeMs, uint64_t counter)
+    {
+        std::memcpy(m_rgb.data(), m_backdrop.data(), m_rgb.size());
+
+        const int barWidth = std::max(2, m_width / 16);
+        const int barX = Bounce(timeMs, 3000, m_width - barWidth);
+        FillRect(barX, 0, barWidth, m_height, 240, 240, 240);
+
+        const int radius = std::max(3, m_height / 8);
+        const int cx = radius + Bounce(timeMs, 2300, m_width - 2 * radius);
+        const int cy = radius + Bounce(timeMs, 1700, m_height - 2 * radius);
+        for (int y = cy - radius; y <= cy + radius; ++y)
+            for (int x = cx - radius; x <= cx + radius; ++x)
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius)
+                    SetPixel(x, y, 220, 40, 30);
+
+        DrawCounter(counter);
+        return m_rgb.data();
+    }
+
+private:
+    // Goes 0 → span → 0 once per period.
+    static int Bounce(uint32_t timeMs, uint32_t periodMs, int span)
+    {
+        if (span <= 0)
+            return 0;
+        const uint32_t phase = timeMs % periodMs;
+        const uint32_t half = periodMs / 2;
+        const uint32_t up = phase < half ? phase : periodMs - phase;
+        return int(uint64_t(up) * uint64_t(span) / half);
+    }
+
+    void SetPixel(int x, int y, uint8_t r, uint8_t g, uint8_t b)
+    {
+        if (x < 0 || y < 0 || x >= m_width || y >= m_height)
+            return;
+        uint8_t* p = &m_rgb[(size_t(y) * size_t(m_width) + size_t(x)) * 3];
+        p[0] = r;
+        p[1] = g;
+        p[2] = b;
+    }
+
+    void FillRect(int x0, int y0, int w, int h, uint8_t r, uint8_t g, uint8_t b)
+    {
+        for (int y = std::max(0, y0); y < std::min(m_height, y0 + h); ++y)
+            for (int x = std::max(0, x0); x < std::min(m_width, x0 + w); ++x)
+                SetPixel(x, y, r, g, b);
+    }
+
+    void DrawCounter(uint64_t counter)
+    {
+        char digits[24];
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, counter);
+        (void)ec;
+        const int count = int(end - digits);
+        const int scale = std::max(1, m_height / 60);
+        const int margin = scale * 2;
+        FillRect(0, 0, count * 6 * scale + 2 * margin, 7 * scale + 2 * margin, 0, 0, 0);
+        for (int i = 0; i < count; ++i) {
+            const auto& glyph = kDigits[size_t(digits[i] - '0')];
+            for (int row = 0; row < 7; ++row)
+                for (int col = 0; col < 5; ++col)
+                    if (glyph[size_t(row)] & (0x10 >> col))
+                        FillRect(margin + (i * 6 + col) * scale, margin + row * scale, scale, scale,
+                                 255, 255, 0);
+        }
+    }
+
+    int m_width, m_height;
+    std::vector<uint8_t> m_backdrop;
+    std::vector<uint8_t> m_rgb;
+};
+
+// One compressor for the life of the stream, writing into a buffer that only ever grows.
+class JpegEncoder
+{
+public:
+    JpegEncoder(int width, int height, int quality) : m_width(width), m_height(height)
+    {
+        m_cinfo.err = jpeg_std_error(&m_error.pub);
+        m_error.pub.error_exit = OnError;
+        m_error.pub.output_message = [](j_common_ptr) {};
+        m_cinfo.client_data = this; // kept by jpeg_create_compress
+        if (setjmp(m_error.jump)) {
+            if (m_created)
+                jpeg_destroy_compress(&m_cinfo);
+            throw std::runtime_error("JPEG compressor setup failed");
+        }
+        jpeg_create_compress(&m_cinfo);
+        m_created = true;
+        m_dest.init_destination = InitDestination;
+        m_dest.empty_output_buffer = EmptyOutputBuffer;
+        m_dest.term_destination = TermDestination;
+        m_cinfo.dest = &m_dest;
+        m_cinfo.image_width = JDIMENSION(width);
+        m_cinfo.image_height = JDIMENSION(height);
+        m_cinfo.input_components = 3;
+        m_cinfo.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&m_cinfo);
+        jpeg_set_quality(&m_cinfo, quality, TRUE);
+        m_rows.resize(size_t(height));
+        m_buffer.resize(64 * 1024);
+    }
+
+    ~JpegEncoder()
+    {
+        if (m_created)
+            jpeg_destroy_compress(&m_cinfo);
+    }
+
+    JpegEncoder(const JpegEncoder&) = delete;
+    JpegEncoder& operator=(const JpegEncoder&) = delete;
+
+    // The JPEG file stays valid until the next call.
+    std::string_view Encode(const uint8_t* rgb)
+    {
+        for (int y = 0; y < m_height; ++y)
+            m_rows[size_t(y)] = const_cast<JSAMPROW>(rgb + size_t(y) * size_t(m_width) * 3);
+        if (!Compress())
+            throw std::runtime_error("JPEG compression failed");
+        return {reinterpret_cast<const char*>(m_buffer.data()), m_length};
+    }
+
+private:
+    struct ErrorManager
+    {
+        jpeg_error_mgr pub;
+        std::jmp_buf jump;
+    };
+
+    // Only trivially destructible locals here: libjpeg reports errors by longjmp.
+    bool Compress()
+    {
+        if (setjmp(m_error.jump)) {
+            jpeg_abort_compress(&m_cinfo);
+            return false;
+        }
+        jpeg_start_compress(&m_cinfo, TRUE);
+        jpeg_write_scanlines(&m_cinfo, m_rows.data(), JDIMENSION(m_height));
+        jpeg_finish_compress(&m_cinfo);
+        return true;
+    }
+
+    static void OnError(j_common_ptr cinfo)
+    {
+        auto* self = static_cast<JpegEncoder*>(cinfo->client_data);
+        std::longjmp(self->m_error.jump, 1);
+    }
+    static JpegEncoder& Of(j_compress_ptr cinfo)
+    {
+        return *static_cast<JpegEncoder*>(cinfo->client_data);
+    }
+    static void InitDestination(j_compress_ptr cinfo)
+    {
+        JpegEncoder& self = Of(cinfo);
+        self.m_dest.next_output_byte = self.m_buffer.data();
+        self.m_dest.free_in_buffer = self.m_buffer.size();
+    }
+    static boolean EmptyOutputBuffer(j_compress_ptr cinfo)
+    {
+        // Called with the whole buffer full.
+        JpegEncoder& self = Of(cinfo);
+        const size_t used = self.m_buffer.size();
+        self.m_buffer.resize(used * 2);
+        self.m_dest.next_output_byte = self.m_buffer.data() + used;
+        self.m_dest.free_in_buffer = used;
+        return TRUE;
+    }
+    static void TermDestination(j_compress_ptr cinfo)
+    {
+        JpegEncoder& self = Of(cinfo);
+        self.m_length = self.m_buffer.size() - self.m_dest.free_in_buffer;
+    }
+
+    int m_width, m_height;
+    jpeg_compress_struct m_cinfo{};
+    ErrorManager m_error{};
+    jpeg_destination_mgr m_dest{};
+    bool m_created = false;
+    std::vector<JSAMPROW> m_rows;
+    std::vector<uint8_t> m_buffer;
+    size_t m_length = 0;
+};
+
+bool ParseInt(std::string_view text, int& out)
+{
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+} // namespace
+
+bool ParseStreamDefect(std::string_view name, StreamDefect& defect)
+{
+    static constexpr std::pair<std::string_view, StreamDefect> kNames[] = {
+        {"close", StreamDefect::Close},
+        {"stall", StreamDefect::Stall},
+        {"bad-tag", StreamDefect::BadTag},
+        {"bad-type", StreamDefect::BadType},
+        {"bad-version", StreamDefect::BadVersion},
+        {"bad-offset", StreamDefect::BadOffset},
+        {"big-frame", StreamDefect::BigFrame},
+    };
+    for (const auto& [text, value] : kNames)
+        if (text == name) {
+            defect = value;
+            return true;
+        }
+    return false;
+}
+
+bool ParseMJpegSize(std::string_view text, int& width, int& height)
+{
+    static constexpr std::pair<int, int> kSizes[] = {
+        {160, 120}, {160, 128}, {320, 240}, {640, 480}, {704, 480}};
+    const size_t x = text.find('x');
+    int w = 0, h = 0;
+    if (x == std::string_view::npos || !ParseInt(text.substr(0, x), w) ||
+        !ParseInt(text.substr(x + 1), h))
+        return false;
+    for (const auto& [sw, sh] : kSizes)
+        if (sw == w && sh == h) {
+            width = w;
+            height = h;
+            return true;
+        }
+    return false;
+}
+
+int16_t SyntheticSound(uint64_t sample)
+{
+    constexpr double kPi = 3.14159265358979323846;
+    constexpr double kPeriod = 2.0, kLow = 300.0, kHigh = 1500.0;
+    const double t = double(sample % uint64_t(kPeriod * kAudioRate)) / kAudioRate;
+    // Phase of a linear sweep, restarting at zero each period.
+    const double phase = 2 * kPi * (kLow * t + (kHigh - kLow) * t * t / (2 * kPeriod));
+    return int16_t(std::lround(8000.0 * std::sin(phase)));
+}
+
+struct MJpegStreamSource::Impl
+{
+    Impl(const MJpegStreamOptions& o) : scene(o.width, o.height), jpeg(o.width, o.height, o.quality)
+    {
+    }
+    ~Impl()
+    {
+        if (g726)
+            g726_free(g726);
+    }
+    Scene scene;
+    JpegEncoder jpeg;
+    g726_state_t* g726 = nullptr;
+    std::vector<int16_t> pcm;
+    std::vector<uint8_t> codes;
+};
+
+MJpegStreamSource::MJpegStreamSource(const MJpegStreamOptions& options, StreamFault fault)
+    : m_options(options), m_fault(fault)
+{
+    const auto& o = m_options;
+    if (o.width < 8 || o.height < 8 || o.width > 4096 || o.height > 4096)
+        throw std::invalid_argument("picture size out of range");
+    if (o.fps < 1 || o.fps > 1000)
+        throw std::invalid_argument("picture rate out of range");
+    // Below 8 bytes a 5-bit audio packet would not fit; above 65535 the length field would not.
+    if (o.maxPayload < 8 || o.maxPayload > 65535)
+        throw std::invalid_argument("payload limit out of range");
+    if (o.audioCodeSize != 0 && (o.audioCodeSize < 2 || o.audioCodeSize > 5))
+        throw std::invalid_argument("audio code size must be 0 or 2 to 5");
+    if (o.quality < 1 || o.quality > 100)
+        throw std::invalid_argument("quality out of range");
+
+    m_impl = std::make_unique<Impl>(o);
+    if (o.audioCodeSize != 0) {
+        // Multiples of 8 samples fill whole bytes at every code size, so no packet leaves bits
+        // over for the next one.
+        const int fit = int(o.maxPayload / size_t(o.audioCodeSize)) * 8;
+        m_samplesPerPacket = std::min(kAudioSamplesPerPacket, fit);
+        m_impl->g726 = g726_init(nullptr, o.audioCodeSize * kAudioRate, G726_ENCODING_LINEAR,
+                                 G726_PACKING_LEFT);
+        if (!m_impl->g726)
+            throw std::runtime_error("G.726 encoder setup failed");
+        m_impl->pcm.resize(size_t(m_samplesPerPacket));
+        m_impl->codes.resize(size_t(m_samplesPerPacket * o.audioCodeSize / 8));
+    }
+}
+
+MJpegStreamSource::~MJpegStreamSource() = default;
+
+uint32_t MJpegStreamSource::NextTimeMs() const
+{
+    return uint32_t(m_pictures * 1000 / uint64_t(m_options.fps));
+}
+
+uint32_t MJpegStreamSource::NextAudioTimeMs() const
+{
+    if (m_samplesPerPacket == 0)
+        return std::numeric_limits<uint32_t>::max();
+    return uint32_t(m_audioPackets * uint64_t(m_samplesPerPacket) * 1000 / kAudioRate);
+}
+
+bool MJpegStreamSource::AudioGoesAlone() const
+{
+    return m_samplesPerPacket != 0 && uint64_t(NextAudioTimeMs()) + kAudioSlackMs < NextTimeMs();
+}
+
+void MJpegStreamSource::AppendAudioPacket(std::string& out)
+{
+    const uint64_t first = m_audioPackets * uint64_t(m_samplesPerPacket);
+    for (int i = 0; i < m_samplesPerPacket; ++i)
+        m_impl->pcm[size_t(i)] = SyntheticSound(first + uint64_t(i));
+    const int bytes =
+        g726_encode(m_impl->g726, m_impl->codes.data(), m_impl->pcm.data(), m_samplesPerPacket);
+    Header h;
+    h.type = kMJpegAudio;
+    h.frameSize = uint32_t(m_samplesPerPacket / 4);
+    h.length = uint16_t(bytes);
+    h.timeMs = NextAudioTimeMs();
+    h.codeSize = uint16_t(m_options.audioCodeSize);
+    AppendHeader(out, h, m_options.text);
+    out.append(reinterpret_cast<const char*>(m_impl->codes.data()), size_t(bytes));
+    ++m_audioPackets;
+}
+
+void MJpegStreamSource::NextAudio(std::string& out)
+{
+    if (m_samplesPerPacket != 0)
+        AppendAudioPacket(out);
+}
+
+void MJpegStreamSource::Next(std::string& out)
+{
+    m_stopAt = std::string::npos;
+    const size_t start = out.size();
+    const uint32_t timeMs = NextTimeMs();
+    const StreamDefect defect = m_fault.defect != StreamDefect::None &&
+                                        m_pictures == uint64_t(std::max(0, m_fault.afterPictures))
+                                    ? m_fault.defect
+                                    : StreamDefect::None;
+    const std::string_view jpeg = m_impl->jpeg.Encode(m_impl->scene.Render(timeMs, m_pictures));
+    const size_t packets = (jpeg.size() + m_options.maxPayload - 1) / m_options.maxPayload;
+
+    for (size_t index = 0, offset = 0; offset < jpeg.size(); ++index) {
+        const size_t length = std::min(m_options.maxPayload, jpeg.size() - offset);
+        Header h;
+        h.frameSize = uint32_t(jpeg.size());
+        h.width = uint16_t(m_options.width);
+        h.height = uint16_t(m_options.height);
+        h.offset = uint32_t(offset);
+        h.length = uint16_t(length);
+        h.timeMs = timeMs;
+        const bool first = index == 0;
+        switch (defect) {
+        case StreamDefect::BadTag:
+            if (first)
+                h.tag[3] = 'X';
+            break;
+        case StreamDefect::BadType:
+            if (first)
+                h.type = 3;
+            break;
+        case StreamDefect::BadVersion:
+            if (first)
+                h.version = 2;
+            break;
+        case StreamDefect::BadOffset:
+            if (index == (packets > 1 ? 1u : 0u))
+                h.offset += 1;
+            break;
+        case StreamDefect::BigFrame:
+            h.frameSize = uint32_t(jpeg.size() * 2);
+            break;
+        case StreamDefect::Close:
+        case StreamDefect::Stall:
+            if (first)
+                m_stopAt = out.size() - start + kMJpegHeaderSize + length / 2;
+            break;
+        case StreamDefect::None:
+            break;
+        }
+        AppendHeader(out, h, m_options.text);
+        out.append(jpeg.substr(offset, length));
+        offset += length;
+        // The sound due by now goes between the picture's packets: receivers must cope with it.
+        if (first)
+            while (m_samplesPerPacket != 0 && NextAudioTimeMs() <= timeMs)
+                AppendAudioPacket(out);
+    }
+    ++m_pictures;
+}
+
+std::string RecordMJpegStream(const MJpegStreamOptions& options, int pictures, StreamFault fault)
+{
+    MJpegStreamSource source(options, fault);
+    std::string out;
+    while (source.Pictures() < uint64_t(std::max(0, pictures))) {
+        if (source.AudioGoesAlone()) {
+            source.NextAudio(out);
+            continue;
+        }
+        const size_t before = out.size();
+        source.Next(out);
+        if (source.StopAt() != std::string::npos) {
+            out.resize(before + source.StopAt());
+            break;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// One stream reply, alive as long as httplib keeps the reply's content provider. Only the server
+// thread that sends the reply touches it.
+class StreamReply
+{
+public:
+    StreamReply(Camera& camera, Camera::StreamSlot slot, const MJpegStreamOptions& options,
+                StreamFault fault)
+        : m_camera(camera), m_slot(std::move(slot)), m_source(options, fault),
+          m_defect(fault.defect)
+    {
+    }
+
+    // One step of the stream: false ends the reply (and drops the connection).
+    bool Step(httplib::DataSink& sink)
+    {
+        if (!m_started) {
+            m_started = true;
+            m_start = Clock::now();
+        }
+        const bool alone = m_source.AudioGoesAlone();
+        const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
+        if (!WaitUntil(due))
+            return false;
+        m_buffer.clear();
+        if (alone) {
+            m_source.NextAudio(m_buffer);
+            return Send(sink, 0, m_buffer.size());
+        }
+        m_source.Next(m_buffer);
+        const size_t stop = m_source.StopAt();
+        if (stop == std::string::npos)
+            return Send(sink, 0, m_buffer.size());
+        if (!Send(sink, 0, stop) || m_defect == StreamDefect::Close)
+            return false;
+        while (m_camera.FaultFor(kEndpoint).stream == "stall")
+            if (m_camera.WaitStopping(20))
+                return false;
+        // Go on from here rather than sending the pictures missed while stalled in one burst.
+        m_start = Clock::now() - std::chrono::milliseconds(due);
+        return Send(sink, stop, m_buffer.size() - stop);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool WaitUntil(uint32_t dueMs)
+    {
+        for (;;) {
+            if (m_camera.Stopping())
+                return false;
+            const auto late = Clock::now() - (m_start + std::chrono::milliseconds(dueMs));
+            if (late >= Clock::duration::zero()) {
+                // A slow reader must not be made up for with a burst later.
+                if (late > std::chrono::seconds(1))
+                    m_start += std::chrono::duration_cast<Clock::duration>(late);
+                return true;
+            }
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(-late);
+            if (m_camera.WaitStopping(int(wait.count())))
+                return false;
+        }
+    }
+
+    bool Send(httplib::DataSink& sink, size_t from, size_t count)
+    {
+        // A zero-length write would end httplib's chunked reply.
+        return count == 0 || sink.write(m_buffer.data() + from, count);
+    }
+
+    Camera& m_camera;
+    Camera::StreamSlot m_slot; // held until the reply is gone
+    MJpegStreamSource m_source;
+    StreamDefect m_defect;
+    std::string m_buffer;
+    bool m_started = false;
+    Clock::time_point m_start{};
+};
+
+void MJpegReply(Camera& camera, const httplib::Request& req, httplib::Response& res)
+{
+    Camera::StreamSlot slot = camera.AcquireStreamSlot();
+    if (!slot) {
+        res.status = 503;
+        res.set_content(kPage503, "text/html");
+        return;
+    }
+    const Config& config = camera.GetConfig();
+    MJpegStreamOptions options;
+    int fps = 0;
+    options.fps = ParseInt(req.get_param_value("Speed"), fps) && fps >= 1 && fps <= kDefaultFps
+                      ? fps
+                      : kDefaultFps;
+    if (!ParseMJpegSize(req.get_param_value("size"), options.width, options.height))
+        ParseMJpegSize(config.mjpegSize, options.width, options.height);
+    options.audioCodeSize = config.audioCodeSize;
+
+    const Fault fault = camera.FaultFor(kEndpoint);
+    StreamFault streamFault;
+    streamFault.afterPictures = fault.afterPictures;
+    if (!ParseStreamDefect(fault.stream, streamFault.defect))
+        streamFault.defect = StreamDefect::None;
+
+    auto reply = std::make_shared<StreamReply>(camera, std::move(slot), options, streamFault);
+    res.set_chunked_content_provider(
+        "application/octet-stream",
+        [reply](size_t, httplib::DataSink& sink) { return reply->Step(sink); });
+}
+
+} // namespace
+
+void AddMJpegEndpoint(Camera& camera)
+{
+    camera.AddEndpoint("GET", kEndpoint,
+                       [&camera](const httplib::Request& req, httplib::Response& res) {
+                           MJpegReply(camera, req, res);
+                       });
+}
+
+} // namespace camsim
