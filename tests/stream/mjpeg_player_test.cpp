@@ -1,5 +1,7 @@
 #include "stream/mjpeg_player.h"
 
+#include "codec/image_holder.h"
+
 #include "camsim/camera.h"
 #include "mjpeg_packets.h"
 #include "platform/clock.h"
@@ -170,7 +172,7 @@ protected:
     std::unique_ptr<CMJpegPlayer> MakePlayer(const std::string& endpoint,
                                              MJpegPlayerTimings timings = Fast())
     {
-        auto player = std::make_unique<CMJpegPlayer>(video, audio, painter, audioPlayer, &messages,
+        auto player = std::make_unique<CMJpegPlayer>(video, audio, painter, &audioPlayer, &messages,
                                                      timings);
         player->SetUrl(camera ? camera->BaseUrl() + endpoint : endpoint, user, password);
         return player;
@@ -351,4 +353,48 @@ TEST(PlayerDefaults, WaitsAreTheStreamProtocolOnes)
     EXPECT_EQ(t.workerStop.count(), 8000);
     EXPECT_EQ(t.stopSleep.count(), 1000);
     EXPECT_EQ(t.afterStart.count(), 300);
+}
+
+TEST_F(PlayerTest, TheCameraStreamGivesPicturesThatDecodeAndAudioAtItsCodeSize)
+{
+    StartCamera();
+    auto player = MakePlayer("img/mjpeg.cgi?size=640x480");
+    ASSERT_TRUE(player->Start());
+    while (painter.FrameCount() < 3)
+        platform::SleepMs(5);
+    EXPECT_TRUE(player->Stop(20000));
+    ASSERT_EQ(painter.prepared.size(), 1u);
+    EXPECT_EQ(painter.prepared[0], std::make_pair(640, 480));
+    for (const auto& frame : painter.frames) {
+        CImageHolder holder;
+        ASSERT_TRUE(holder.Decode(frame.data(), uint32_t(frame.size()), FormatJpeg))
+            << holder.GetLastError();
+        EXPECT_EQ(holder.GetWidth(), 640u);
+        EXPECT_EQ(holder.GetHeight(), 480u);
+        EXPECT_EQ(holder.GetBpp(), 24u);
+    }
+    ASSERT_EQ(audioPlayer.starts.size(), 1u);
+    EXPECT_EQ(audioPlayer.starts[0].first, 4);
+    EXPECT_GT(audioPlayer.starts[0].second, 0);
+}
+
+TEST_F(PlayerTest, EachStreamDefectOfTheCameraEndsTheRunWithItsCode)
+{
+    StartCamera();
+    const std::pair<const char*, int> cases[] = {
+        {"bad-tag", kResultMalformed},    {"bad-type", kResultMalformed},
+        {"bad-version", kResultMalformed}, {"bad-offset", kResultMalformed},
+        {"big-frame", kResultMalformed},   {"close", kResultRead},
+        {"stall", kResultRead},
+    };
+    MJpegPlayerTimings t = Fast();
+    t.readWait = 500ms;
+    for (const auto& [defect, code] : cases) {
+        camsim::Fault fault;
+        fault.stream = defect;
+        fault.afterPictures = 1;
+        camera->SetFault("img/mjpeg.cgi", fault);
+        auto player = MakePlayer("img/mjpeg.cgi", t);
+        EXPECT_EQ(RunToEnd(*player), code) << defect << ": " << player->LastMessage();
+    }
 }
