@@ -1,28 +1,9 @@
 #!/usr/bin/env bash
-# The main job: starts the simulated camera and shows where it answers. Stops on Ctrl-C, or after
-# DEMO_SECONDS when that is set.
+# The main job: the viewer on the built-in simulated camera. With a display it opens a window
+# (close it to stop); without one it runs offscreen for a few seconds and writes
+# camhost-demo.png and a statistics line. Extra arguments go to camhost.
 set -euo pipefail
 build=${1:-build}
+shift || true
 cd "$(dirname "$0")/.."
-
-out=$(mktemp)
-trap 'kill "$cam" 2>/dev/null || true; wait "$cam" 2>/dev/null || true; rm -f "$out"' EXIT
-"$build/camsim/camsim" --port "${CAMSIM_PORT:-0}" >"$out" &
-cam=$!
-for _ in $(seq 100); do
-  [ -s "$out" ] && break
-  kill -0 "$cam" 2>/dev/null || { echo "camsim did not start" >&2; exit 1; }
-  sleep 0.05
-done
-base=$(sed -n '1s/^listening on //p' "$out")
-[ -n "$base" ] || { echo "camsim did not say where it listens" >&2; exit 1; }
-
-echo "simulated camera: $base"
-echo "  image query:  $(curl -fsS "${base}img/query.cgi" | tr '\r\n' ' ')"
-echo "  util query:   $(curl -fsS "${base}util/query.cgi" | tr '\r\n' ' ')"
-echo "Ctrl-C stops it."
-if [ -n "${DEMO_SECONDS:-}" ]; then
-  sleep "$DEMO_SECONDS"
-else
-  wait "$cam"
-fi
+exec "$build/host/camhost" --demo "$@"

@@ -8,7 +8,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   libcurl4-openssl-dev
   libjpeg62-turbo-dev
-  qt6-base-dev
+  qt6-base-dev fonts-dejavu-core
   portaudio19-dev
   libcpp-httplib-dev
   libavcodec-dev libavutil-dev

@@ -26,7 +26,7 @@ bool IsHttpUrl(const std::string& url)
 } // namespace
 
 CMJpegPlayer::CMJpegPlayer(CFrameChain& video, CFrameChain& audio, IMJpegPainter& painter,
-                           IAudioPlayer& audioPlayer, platform::MessageTarget* panel,
+                           IAudioPlayer* audioPlayer, platform::MessageTarget* panel,
                            const MJpegPlayerTimings& timings)
     : CPanelWorker(panel), m_video(video), m_audio(audio), m_painter(painter),
       m_audioPlayer(audioPlayer), m_timings(timings), m_parser(video, audio, *this)
@@ -195,13 +195,14 @@ void CMJpegPlayer::StopProcedure()
     m_stream.reset();
 
     m_painter.Stop(static_cast<uint32_t>(m_timings.workerStop.count()));
-    m_audioPlayer.Stop(static_cast<uint32_t>(m_timings.workerStop.count()));
+    if (m_audioPlayer)
+        m_audioPlayer->Stop(static_cast<uint32_t>(m_timings.workerStop.count()));
     platform::SleepMs(static_cast<uint32_t>(m_timings.stopSleep.count()));
 
     DrainFrameChain(m_audio);
     DrainFrameChain(m_video);
-    if (m_audioPlayer.IsOpen())
-        m_audioPlayer.Close();
+    if (m_audioPlayer && m_audioPlayer->IsOpen())
+        m_audioPlayer->Close();
     m_audio.Clear();
     m_video.Clear();
     m_parser.FreePartial();
@@ -215,9 +216,9 @@ void CMJpegPlayer::StartPainter(int width, int height)
 
 bool CMJpegPlayer::StartAudio(int codeSize, int frameSize)
 {
-    if (!m_audioPlayer.StartAudio(codeSize, frameSize))
+    if (!m_audioPlayer || !m_audioPlayer->StartAudio(codeSize, frameSize))
         return false;
     m_painter.SetAvSync(true);
-    m_audioPlayer.Start();
+    m_audioPlayer->Start();
     return true;
 }

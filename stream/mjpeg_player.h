@@ -37,8 +37,9 @@ class CMJpegPlayer : public CPanelWorker, private IMJpegParserEvents
 public:
     static constexpr size_t kBlockSize = 2048;
 
+    // Without an audio player the stream's audio stays off.
     CMJpegPlayer(CFrameChain& video, CFrameChain& audio, IMJpegPainter& painter,
-                 IAudioPlayer& audioPlayer, platform::MessageTarget* panel,
+                 IAudioPlayer* audioPlayer, platform::MessageTarget* panel,
                  const MJpegPlayerTimings& timings = {});
     ~CMJpegPlayer() override;
 
@@ -65,7 +66,7 @@ private:
     CFrameChain& m_video;
     CFrameChain& m_audio;
     IMJpegPainter& m_painter;
-    IAudioPlayer& m_audioPlayer;
+    IAudioPlayer* m_audioPlayer;
     MJpegPlayerTimings m_timings;
     CMJpegParser m_parser;
 

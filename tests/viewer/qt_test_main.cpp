@@ -1,0 +1,14 @@
+// GoogleTest entry point for widget tests: one QApplication for the whole run, with the
+// off-screen platform so the tests need no display.
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Paints the Motion-JPEG stream: takes pictures from the video queue, decodes them, holds each
+// back until the panel clock passes it while audio plays, and paints it.
+
+#include "stream/media_sinks.h"
+#include "viewer/paint_step.h"
+
+#include <atomic>
+#include <memory>
+
+class CFrameChain;
+class CPanelClock;
+class CImageHolder;
+struct FrameChainNode;
+namespace platform {
+class MessageTarget;
+}
+
+class CMJpegPainter : public IMJpegPainter
+{
+public:
+    CMJpegPainter(CFrameChain& video, CPanelClock& clock, CDrawSurface* surface,
+                  platform::MessageTarget* panel);
+    ~CMJpegPainter() override;
+
+    void SetPanel(platform::MessageTarget* panel) { m_panel = panel; }
+    void Prepare(int width, int height) override;
+    int Run() override;
+    void OnError(int code) override;
+
+    CPaintStep& View() { return m_view; }
+    bool Ready() const { return m_ready; }
+    // Pictures decoded and painted, and pictures that failed to decode, since construction.
+    uint64_t Painted() const { return m_painted; }
+    uint64_t DecodeFailures() const { return m_decodeFailures; }
+
+private:
+    void FreePending();
+
+    CFrameChain& m_video;
+    CPanelClock& m_clock;
+    std::atomic<platform::MessageTarget*> m_panel;
+    CPaintStep m_view;
+    std::unique_ptr<CImageHolder> m_holder;
+    std::atomic<bool> m_ready{false};
+    std::atomic<uint64_t> m_painted{0};
+    std::atomic<uint64_t> m_decodeFailures{0};
+
+    FrameChainNode* m_node = nullptr; // the frame being worked on
+    uint8_t* m_data = nullptr;
+};

@@ -1,0 +1,151 @@
+#include "viewer/paint_step.h"
+
+#include "codec/image_holder.h"
+
+#include <algorithm>
+#include <cstring>
+
+CPaintStep::CPaintStep(CDrawSurface* surface) : m_surface(surface) {}
+
+CPaintStep::~CPaintStep() = default;
+
+void CPaintStep::SetSizes(int width, int height)
+{
+    m_pictureWidth = width;
+    m_pictureHeight = height;
+    m_displayWidth = width;
+    m_displayHeight = height;
+}
+
+void CPaintStep::SetDisplaySize(int width, int height)
+{
+    m_displayWidth = width;
+    m_displayHeight = height;
+}
+
+void CPaintStep::SetZoomRect(int x, int y, int width, int height)
+{
+    m_zoomX = x;
+    m_zoomY = y;
+    m_zoomWidth = width;
+    m_zoomHeight = height;
+}
+
+SurfaceRect CPaintStep::ZoomRect() const
+{
+    return {m_zoomX.load(), m_zoomY.load(), m_zoomWidth.load(), m_zoomHeight.load()};
+}
+
+std::unique_ptr<CImageHolder> CPaintStep::TakeSnapshot()
+{
+    std::lock_guard lock(m_snapshotLock);
+    if (!m_snapshotReady)
+        return nullptr;
+    m_snapshotReady = false;
+    return std::move(m_snapshot);
+}
+
+void CPaintStep::TransformRows(int mode, const uint8_t* in, uint8_t* out, int width, int height,
+                               int stride)
+{
+    const size_t rowBytes = size_t(width) * 3;
+    for (int i = 0; i < height; ++i) {
+        const uint8_t* src = in + size_t(mode == kTransformMirror ? i : height - 1 - i) * size_t(stride);
+        uint8_t* dst = out + size_t(i) * size_t(stride);
+        if (mode == kTransformFlip) {
+            std::memcpy(dst, src, rowBytes);
+            continue;
+        }
+        // Mirror and rotate reverse the row, each pixel kept whole.
+        for (int x = 0; x < width; ++x)
+            std::memcpy(dst + size_t(x) * 3, src + size_t(width - 1 - x) * 3, 3);
+    }
+}
+
+std::vector<uint8_t> CPaintStep::SnapshotDib(const uint8_t* bits, int width, int height,
+                                             int stride, int tw, int th)
+{
+    const size_t outStride = (size_t(tw) * 3 + 3) & ~size_t(3);
+    std::vector<uint8_t> dib(kImageInfoHeaderSize + outStride * size_t(th), 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            dib[at + size_t(i)] = uint8_t(v >> (8 * i));
+    };
+    put32(0, 40);
+    put32(4, uint32_t(tw));
+    put32(8, uint32_t(th));
+    dib[12] = 1;
+    dib[14] = 24;
+    uint8_t* out = dib.data() + kImageInfoHeaderSize;
+    if (tw == width && th == height) {
+        for (int row = 0; row < th; ++row)
+            std::memcpy(out + size_t(row) * outStride, bits + size_t(row) * size_t(stride),
+                        size_t(tw) * 3);
+        return dib;
+    }
+    // Bilinear in whole percent, counted from the top; neighbours past the edge repeat it.
+    auto pixel = [&](int x, int y) {
+        x = std::clamp(x, 0, width - 1);
+        y = std::clamp(y, 0, height - 1);
+        return bits + size_t(height - 1 - y) * size_t(stride) + size_t(x) * 3;
+    };
+    for (int ty = 0; ty < th; ++ty) {
+        const double sy = double(ty) * height / th;
+        const int j = std::clamp(int(sy), 0, height - 1);
+        const int fy = std::clamp(int((sy - j) * 100), 0, 100);
+        uint8_t* dst = out + size_t(th - 1 - ty) * outStride;
+        for (int tx = 0; tx < tw; ++tx) {
+            const double sx = double(tx) * width / tw;
+            const int i = std::clamp(int(sx), 0, width - 1);
+            const int fx = std::clamp(int((sx - i) * 100), 0, 100);
+            const uint8_t *p00 = pixel(i, j), *p10 = pixel(i + 1, j), *p01 = pixel(i, j + 1),
+                          *p11 = pixel(i + 1, j + 1);
+            for (int c = 0; c < 3; ++c)
+                dst[size_t(tx) * 3 + size_t(c)] =
+                    uint8_t((p00[c] * (100 - fx) * (100 - fy) + p10[c] * fx * (100 - fy) +
+                             p01[c] * (100 - fx) * fy + p11[c] * fx * fy) /
+                            10000);
+        }
+    }
+    return dib;
+}
+
+void CPaintStep::Paint(const uint8_t* bits, int width, int height, int stride)
+{
+    if (!bits || width <= 0 || height <= 0)
+        return;
+    const int mode = m_transform;
+    const uint8_t* pixels = bits;
+    if (mode != kTransformNone) {
+        m_scratch.assign(size_t(stride) * size_t(height) + 1, 0);
+        TransformRows(mode, bits, m_scratch.data(), width, height, stride);
+        pixels = m_scratch.data();
+    }
+
+    if (m_snapshotRequest) {
+        int tw = m_pictureWidth, th = m_pictureHeight;
+        if (tw <= 0 || th <= 0) {
+            tw = width;
+            th = height;
+        }
+        std::vector<uint8_t> dib = SnapshotDib(bits, width, height, stride, tw, th);
+        auto holder = std::make_unique<CImageHolder>();
+        if (!holder->Decode(dib.data(), uint32_t(dib.size()), FormatBmp))
+            holder->FreeDib();
+        {
+            std::lock_guard lock(m_snapshotLock);
+            m_snapshot = std::move(holder);
+            m_snapshotReady = true;
+        }
+        m_snapshotRequest = false;
+    }
+
+    SurfaceRect source{0, 0, width, height};
+    if (m_zoomActive)
+        source = ZoomRect();
+    const int percent = m_zoomPercent;
+    SurfaceRect destination{kVideoLeft, kVideoTop, percent * m_displayWidth / 100,
+                            percent * m_displayHeight / 100};
+    if (m_surface)
+        m_surface->Draw(pixels, width, height, stride, source, destination);
+}

@@ -1,0 +1,78 @@
+#pragma once
+// What both painters share: their view settings, written by the UI thread and read by the painter
+// thread without a lock (each a single word), and the paint step itself: transform, snapshot
+// hand-over, zoom source, draw at (146, 3).
+
+#include "viewer/draw_surface.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CImageHolder;
+
+enum TransformMode : int { kTransformNone = 0, kTransformFlip = 1, kTransformMirror = 2, kTransformRotate = 3 };
+
+inline constexpr int kVideoLeft = 146;
+inline constexpr int kVideoTop = 3;
+
+class CPaintStep
+{
+public:
+    explicit CPaintStep(CDrawSurface* surface = nullptr);
+    ~CPaintStep();
+
+    void SetSurface(CDrawSurface* surface) { m_surface = surface; }
+
+    // Prepare: both size pairs become the stream's size.
+    void SetSizes(int width, int height);
+    void SetDisplaySize(int width, int height);
+    void SetZoomRect(int x, int y, int width, int height);
+    void SetZoomActive(bool on) { m_zoomActive = on; }
+    void SetZoomPercent(int percent) { m_zoomPercent = percent; }
+    void SetTransform(int mode) { m_transform = mode; }
+    void RequestSnapshot() { m_snapshotRequest = true; }
+
+    int PictureWidth() const { return m_pictureWidth; }
+    int PictureHeight() const { return m_pictureHeight; }
+    int DisplayWidth() const { return m_displayWidth; }
+    int DisplayHeight() const { return m_displayHeight; }
+    int Transform() const { return m_transform; }
+    int ZoomPercent() const { return m_zoomPercent; }
+    bool ZoomActive() const { return m_zoomActive; }
+    SurfaceRect ZoomRect() const;
+    bool SnapshotRequested() const { return m_snapshotRequest; }
+
+    // The UI thread takes the holder of the last snapshot served (empty when it failed), or
+    // nullptr when none has been served since the last take.
+    std::unique_ptr<CImageHolder> TakeSnapshot();
+
+    // Painter thread: paints a 24-bit bottom-up picture of width x height with rows of `stride`
+    // bytes. The snapshot is made at the painter's picture size, resampled when the picture has
+    // another size.
+    void Paint(const uint8_t* bits, int width, int height, int stride);
+
+    // The transforms, exposed for their own tests: rows in memory order, `stride` bytes apart.
+    static void TransformRows(int mode, const uint8_t* in, uint8_t* out, int width, int height,
+                              int stride);
+    // The snapshot's picture: a packed 24-bit DIB of targetWidth x targetHeight from the picture.
+    static std::vector<uint8_t> SnapshotDib(const uint8_t* bits, int width, int height, int stride,
+                                            int targetWidth, int targetHeight);
+
+private:
+    CDrawSurface* m_surface;
+    std::atomic<int> m_zoomPercent{100};
+    std::atomic<int> m_displayWidth{0}, m_displayHeight{0};
+    std::atomic<int> m_pictureWidth{0}, m_pictureHeight{0};
+    std::atomic<bool> m_zoomActive{false};
+    std::atomic<int> m_zoomX{0}, m_zoomY{0}, m_zoomWidth{0}, m_zoomHeight{0};
+    std::atomic<int> m_transform{kTransformNone};
+    std::atomic<bool> m_snapshotRequest{false};
+
+    std::vector<uint8_t> m_scratch; // painter thread only
+    std::mutex m_snapshotLock;
+    std::unique_ptr<CImageHolder> m_snapshot; // guarded by m_snapshotLock
+    bool m_snapshotReady = false;             // guarded by m_snapshotLock
+};

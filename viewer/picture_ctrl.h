@@ -1,0 +1,27 @@
+#pragma once
+// Static picture of the panel: an image resource stretched over the control. Where no picture
+// covers the control (none loaded, or the resource is missing) the panel blue shows.
+
+#include <QImage>
+#include <QWidget>
+
+class CPictureCtrl : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // With loadOwnImage set, the image resource whose id is controlId is loaded at once.
+    explicit CPictureCtrl(QWidget* parent = nullptr, int controlId = 0, bool loadOwnImage = false);
+
+    // False, and no picture, when the image resource does not exist.
+    bool LoadImage(int id);
+    const QImage& Image() const { return m_image; }
+    int ControlId() const { return m_controlId; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_image;
+    int m_controlId;
+};

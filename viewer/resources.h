@@ -1,0 +1,51 @@
+#pragma once
+// The viewer's drawn resources: button bitmaps, the zoom cursor and the panel background picture.
+// They are drawn at build time (resgen/) and embedded in the library.
+//
+// Bitmaps and images are separate kinds with their own ids: 260 is both the "zoom on" bitmap and
+// the panel's background picture.
+
+#include <QCursor>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+
+// Button bitmaps, 108 x 37: three 36 x 37 frames side by side (normal, hover, pressed).
+inline constexpr int kBmpFolder = 253;
+inline constexpr int kBmpFlip = 254;
+inline constexpr int kBmpMirror = 256;
+inline constexpr int kBmpRotate = 257;
+inline constexpr int kBmpSnapshot = 258;
+inline constexpr int kBmpZoom = 259;
+inline constexpr int kBmpZoomOn = 260;
+inline constexpr int kBmpRotateOn = 267;
+inline constexpr int kBmpMirrorOn = 268;
+inline constexpr int kBmpFlipOn = 269;
+inline constexpr int kButtonBitmapIds[] = {kBmpFolder,  kBmpFlip,     kBmpMirror,   kBmpRotate,
+                                           kBmpSnapshot, kBmpZoom,    kBmpZoomOn,   kBmpRotateOn,
+                                           kBmpMirrorOn, kBmpFlipOn};
+inline constexpr int kButtonFrameWidth = 36;
+inline constexpr int kButtonFrameHeight = 37;
+
+// Picture behind the panel strip (control 214), 136 x 154 JPEG.
+inline constexpr int kImgPanelBackground = 260;
+inline constexpr int kPanelBackgroundWidth = 136;
+inline constexpr int kPanelBackgroundHeight = 154;
+
+// Zoom cursor, 32 x 32; the hot spot is the centre of the lens.
+inline constexpr int kCurZoom = 224;
+inline constexpr int kZoomCursorSize = 32;
+inline constexpr QPoint kZoomCursorHotSpot{9, 8};
+
+// The panel's background brush.
+inline constexpr unsigned kPanelBlueRgb = 0xff4d4ccb; // RGB(77, 76, 203)
+
+// Names inside the embedded resources (also the generator's output file names).
+QString ViewerBitmapName(int id); // "bitmap_<id>.bmp"
+QString ViewerImageName(int id);  // "image_<id>.jpg"
+QString ViewerCursorName(int id); // "cursor_<id>.png"
+
+// Null image or default cursor when the id is unknown.
+QImage ViewerBitmap(int id);
+QImage ViewerImage(int id);
+QCursor ViewerCursor(int id);

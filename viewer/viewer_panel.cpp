@@ -1,0 +1,579 @@
+#include "viewer/viewer_panel.h"
+
+#include "viewer/authorization_dlg.h"
+#include "viewer/camera_query.h"
+#include "viewer/hover_button.h"
+#include "viewer/picture_ctrl.h"
+#include "viewer/resources.h"
+#include "viewer/strings.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+// The surface has a new picture; internal to the panel, coalesced.
+constexpr uint32_t kSurfaceUpdated = 0x1B10;
+
+const QEvent::Type kWindowMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class WindowMessageEvent : public QEvent
+{
+public:
+    WindowMessageEvent(uint32_t message, uintptr_t wParam, intptr_t lParam)
+        : QEvent(kWindowMessageEvent), message(message), wParam(wParam), lParam(lParam)
+    {
+    }
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+const QColor kPanelBlue(77, 76, 203);
+
+void SleepFor(std::chrono::milliseconds ms)
+{
+    if (ms.count() > 0)
+        QThread::msleep(static_cast<unsigned long>(ms.count()));
+}
+
+} // namespace
+
+CViewerPanel::CViewerPanel(QWidget* parent, const ViewerTimings& timings, ViewerHooks hooks)
+    : QWidget(parent), m_timings(timings), m_hooks(std::move(hooks))
+{
+    if (!m_hooks.runLogin)
+        m_hooks.runLogin = [](CAuthorizationDlg& dlg) { return dlg.exec() == QDialog::Accepted; };
+    if (!m_hooks.showBusy)
+        m_hooks.showBusy = [this](const QString& text, const QString& caption) {
+            QMessageBox::warning(this, caption, text, QMessageBox::Ok);
+        };
+    if (!m_hooks.openBrowser)
+        m_hooks.openBrowser = [](const QString& argument) {
+            // One argument, no shell: nothing in the page's text is interpreted.
+            QProcess::startDetached(QStringLiteral("xdg-open"), {argument});
+        };
+
+    m_mjpegPainter = std::make_unique<CMJpegPainter>(m_videoQueue, m_clock, &m_surface, this);
+    m_mjpegPlayer = std::make_unique<CMJpegPlayer>(m_videoQueue, m_audioQueue, *m_mjpegPainter,
+                                                   nullptr, this, m_timings.mjpeg);
+    m_surface.SetNotifier([this] {
+        if (!m_repaintPending.exchange(true))
+            Post(kSurfaceUpdated, 0, 0);
+    });
+    BuildControls();
+}
+
+CViewerPanel::~CViewerPanel()
+{
+    // Clients first (their stop procedures stop the painter), then the painter, then the queues.
+    m_mjpegPlayer.reset();
+    m_mjpegPainter.reset();
+    m_audioQueue.Clear();
+    m_videoQueue.Clear();
+}
+
+void CViewerPanel::BuildControls()
+{
+    resize(kWidth, kHeight);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kPanelBlue);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+
+    m_picture = new CPictureCtrl(this);
+    m_picture->LoadImage(260);
+    m_picture->setGeometry(0, 0, 136, 154);
+
+    m_videoFrame = new QFrame(this);
+    m_videoFrame->setFrameShape(QFrame::Box);
+    m_videoFrame->setStyleSheet(QStringLiteral("QFrame { color: black; background: transparent; }"));
+    m_videoFrame->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_videoFrame->setGeometry(143, 0, 646, 486);
+
+    m_upperLine = new QLabel(QStringLiteral("Message"), this);
+    QFont bold = font();
+    bold.setPixelSize(22);
+    bold.setBold(true);
+    m_upperLine->setFont(bold);
+    m_upperLine->setWordWrap(true);
+    m_upperLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_upperLine->setGeometry(10, 10, 289, 100);
+
+    m_lowerLine = new QLabel(QStringLiteral("Message"), this);
+    m_lowerLine->setGeometry(10, 160, 126, 40);
+
+    m_resolutions = new QComboBox(this);
+    m_resolutions->setGeometry(10, 26, 120, 20);
+    connect(m_resolutions, &QComboBox::currentIndexChanged, this,
+            [this](int) { OnResolutionChosen(); });
+
+    auto button = [this](int id, int x, int y, int bitmap, int tooltip, void (CViewerPanel::*action)()) {
+        auto* b = new CHoverButton(this);
+        b->setObjectName(QStringLiteral("button%1").arg(id));
+        b->move(x, y);
+        b->SetBitmap(bitmap);
+        b->SetTooltip(tooltip, true);
+        if (action)
+            connect(b, &QAbstractButton::clicked, this, action);
+        return b;
+    };
+    m_zoom = button(207, 10, 62, 259, 1009, &CViewerPanel::OnZoom);
+    m_snapshot = button(211, 49, 62, 258, 1010, nullptr);
+    m_folder = button(212, 89, 62, 253, 1011, nullptr);
+    m_flip = button(208, 10, 100, 254, 1012, &CViewerPanel::OnFlip);
+    m_mirror = button(209, 49, 100, 256, 1013, &CViewerPanel::OnMirror);
+    m_rotate = button(210, 89, 100, 257, 1014, &CViewerPanel::OnRotate);
+
+    ShowStrip(false);
+    m_upperLine->hide();
+    m_lowerLine->hide();
+
+    const QSignalBlocker quiet(m_resolutions);
+    m_resolutions->clear();
+    m_resolutions->addItems({QStringLiteral("640x480"), QStringLiteral("320x240"),
+                             QStringLiteral("160x120")});
+    m_resolutions->setCurrentIndex(-1);
+}
+
+CHoverButton* CViewerPanel::Button(int id) const
+{
+    switch (id) {
+    case 207: return m_zoom;
+    case 208: return m_flip;
+    case 209: return m_mirror;
+    case 210: return m_rotate;
+    case 211: return m_snapshot;
+    case 212: return m_folder;
+    default: return nullptr;
+    }
+}
+
+void CViewerPanel::ShowStrip(bool visible)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{m_picture, m_videoFrame, m_resolutions, m_zoom,
+                                                      m_flip, m_mirror, m_rotate, m_snapshot,
+                                                      m_folder})
+        w->setVisible(visible);
+}
+
+void CViewerPanel::ShowUpperMessage(int stringId)
+{
+    m_upperLine->setText(LoadViewerString(stringId));
+    m_upperLine->show();
+}
+
+void CViewerPanel::Post(uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    QCoreApplication::postEvent(this, new WindowMessageEvent(message, wParam, lParam));
+}
+
+bool CViewerPanel::event(QEvent* e)
+{
+    if (e->type() == kWindowMessageEvent) {
+        auto* m = static_cast<WindowMessageEvent*>(e);
+        HandleMessage(m->message, m->wParam);
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void CViewerPanel::HandleMessage(uint32_t message, uintptr_t wParam)
+{
+    switch (message) {
+    case WM_PLAYER_RESULT:
+        OnPlayerResult(static_cast<int>(wParam));
+        break;
+    case WM_VIDEO_READY:
+        OnVideoReady();
+        break;
+    case WM_AUDIO_READY:
+        // Audio output arrives with the audio player; nothing to set before it exists.
+        break;
+    case kSurfaceUpdated:
+        m_repaintPending = false;
+        update(QRect(kVideoLeft, kVideoTop, 646, 486));
+        break;
+    default:
+        break;
+    }
+    emit MessageHandled(message, wParam);
+}
+
+// --- Capability query and login ---------------------------------------------------------------
+
+bool CViewerPanel::SetSource(const std::string& url, const std::string& frameType,
+                             const std::string& panTilt, const std::string& frameRate)
+{
+    m_frameType = frameType;
+    m_resultsAccepted = 1;
+    const CameraUrls urls = BuildCameraUrls(url, frameType);
+    m_base = urls.base;
+    m_panTiltUrl = urls.panTilt;
+    m_utilUrl = urls.utilQuery;
+    m_presetsUrl = urls.presets;
+    m_imageUrl = urls.imageQuery;
+    m_asfUrl = urls.asfStream;
+    m_mjpegUrl = urls.mjpegStream;
+    m_panTilt = panTilt;
+    m_frameRate = frameRate;
+    m_user.clear();
+    m_password.clear();
+
+    std::string reply;
+    CHttpPoster poster(kViewerPosterProfile, m_timings.poster);
+    if (!poster.Request(reply, m_imageUrl, false, m_user, m_password)) {
+        m_connected = false;
+        ShowUpperMessage(1007);
+        return true;
+    }
+    if (IsAuthorizationPage(reply)) {
+        std::string ptctrl, ioctrl;
+        if (!Login(ptctrl, ioctrl)) {
+            m_connected = false;
+            ShowUpperMessage(1006);
+            return true;
+        }
+        m_panTilt = ptctrl;
+        m_ioState = ioctrl;
+    }
+    if (auto v = QueryValue(reply, "ptctrl="))
+        m_panTilt = *v;
+    if (auto v = QueryValue(reply, "ioctrl="))
+        m_ioState = *v;
+
+    m_connected = true;
+    HandUrlsToClients();
+    m_mjpegPainter->View().SetZoomActive(false);
+    m_playAudio = true;
+    m_configured = true;
+    return true;
+}
+
+bool CViewerPanel::Login(std::string& ptctrl, std::string& ioctrl)
+{
+    CAuthorizationDlg dlg(AuthorizationProfile::Viewer, m_imageUrl, this);
+    if (!m_hooks.runLogin(dlg) || dlg.Rejections() > 2)
+        return false;
+    m_user = dlg.UserName();
+    m_password = dlg.Password();
+    ptctrl = dlg.PtCtrl();
+    ioctrl = dlg.IoCtrl();
+    return true;
+}
+
+void CViewerPanel::HandUrlsToClients()
+{
+    m_mjpegPlayer->SetUrl(m_mjpegUrl, m_user, m_password);
+}
+
+void CViewerPanel::RunUtilQuery()
+{
+    std::string reply;
+    // The outcome is not looked at: a failed request leaves an empty reply that finds nothing.
+    CHttpPoster(kViewerPosterProfile, m_timings.poster)
+        .Request(reply, m_utilUrl, false, m_user, m_password);
+    if (auto type = QueryValue(reply, "type="))
+        m_frameType = *type == "mpeg4" ? "mpeg" : "jpeg";
+    if (auto voice = QueryValue(reply, "voice_out="))
+        m_voiceOut = *voice;
+    if (auto resolutions = QueryValue(reply, "resolutions=")) {
+        const QSignalBlocker quiet(m_resolutions);
+        m_resolutions->clear();
+        for (const std::string& entry : ResolutionEntries(*resolutions))
+            m_resolutions->addItem(QString::fromStdString(entry));
+        m_resolutions->setCurrentIndex(-1);
+        OnResolutionChosen();
+    }
+}
+
+// --- Play, stop, restart ----------------------------------------------------------------------
+
+void CViewerPanel::StartPlay(int /*record*/, const std::string& recordFileName)
+{
+    if (!m_connected)
+        return;
+    RunUtilQuery();
+    if (m_frameType == "mpeg") {
+        // The ASF client and its painter are not part of this build yet.
+        std::fprintf(stderr, "viewer: the camera streams MPEG-4, which this viewer cannot play yet\n");
+        return;
+    }
+    if (!m_mjpegPlayer->Finished())
+        return;
+    m_clock.Set(0);
+    m_recordFileName = recordFileName;
+    m_mjpegPainter->SetPanel(this);
+    m_mjpegPlayer->SetUrl(MJpegUrlWithRate(m_mjpegUrl, m_frameRate), m_user, m_password);
+    m_mjpegPlayer->Start();
+    update();
+}
+
+CStreamWorker* CViewerPanel::CurrentClient()
+{
+    if (m_frameType == "mpeg")
+        return nullptr;
+    return m_mjpegPlayer.get();
+}
+
+CPaintStep* CViewerPanel::CurrentView()
+{
+    if (m_frameType == "mpeg")
+        return nullptr;
+    return &m_mjpegPainter->View();
+}
+
+void CViewerPanel::StopPlay()
+{
+    if (!m_connected)
+        return;
+    m_resultsAccepted = 0;
+    SleepFor(m_timings.stopPlaySleep);
+    if (CStreamWorker* client = CurrentClient(); client && !client->Finished())
+        client->Stop(m_timings.stopTimeoutMs);
+    m_resultsAccepted = 1;
+}
+
+void CViewerPanel::OnPlayerResult(int code)
+{
+    m_results.push_back(code);
+    if (code == kResultBusy) {
+        StopPlay();
+        m_upperLine->hide();
+        m_lowerLine->hide();
+        ShowStrip(false);
+        m_hooks.showBusy(LoadViewerString(1008), QStringLiteral("Wrong"));
+        return;
+    }
+    if (!m_resultsAccepted)
+        return;
+    StopPlay();
+    if (m_resultsAccepted) {
+        ++m_restarts;
+        StartPlay(0, m_recordFileName); // a restart never records
+    }
+}
+
+ViewerStats CViewerPanel::Stats() const
+{
+    ViewerStats s;
+    s.painted = m_mjpegPainter->Painted();
+    s.decodeFailures = m_mjpegPainter->DecodeFailures();
+    s.restarts = m_restarts;
+    s.results = m_results;
+    return s;
+}
+
+// --- Other scripting methods ------------------------------------------------------------------
+
+void CViewerPanel::SetZoomPercent(int percent)
+{
+    // Reaches the MPEG-4 painter only; kept until that painter exists.
+    m_mpegZoomPercent = percent;
+}
+
+void CViewerPanel::SetPlayAudio()
+{
+    if (m_connected)
+        m_playAudio = true;
+}
+
+void CViewerPanel::StopPlayAudio()
+{
+    if (m_connected)
+        m_playAudio = false;
+}
+
+bool CViewerPanel::SetSize(int size)
+{
+    int lineWidth = 449;
+    if (size == 160) {
+        m_sizeValue = 160;
+        m_displayWidth = 160;
+        m_displayHeight = 128;
+        lineWidth = 289;
+    } else if (size == 640) {
+        m_sizeValue = 640;
+        m_displayWidth = 640;
+        m_displayHeight = 480;
+        lineWidth = 769;
+    } else {
+        m_sizeValue = 320;
+        m_displayWidth = 320;
+        m_displayHeight = 240;
+    }
+    m_upperLine->setGeometry(10, 10, lineWidth, 100);
+    if (m_frameType != "mpeg")
+        m_mjpegPainter->View().SetDisplaySize(m_displayWidth, m_displayHeight);
+    m_videoFrame->setGeometry(143, 0, m_displayWidth + 6, m_displayHeight + 6);
+    SleepFor(m_timings.setSizeWait);
+    update();
+    return true;
+}
+
+void CViewerPanel::OpenSettingPage(const std::string& argument)
+{
+    m_hooks.openBrowser(QString::fromStdString(argument));
+}
+
+// --- Panel messages ---------------------------------------------------------------------------
+
+void CViewerPanel::OnVideoReady()
+{
+    if (!m_mjpegPainter->Ready())
+        return;
+    CPaintStep* view = CurrentView();
+    if (!view)
+        return;
+    {
+        const QSignalBlocker quiet(m_resolutions);
+        const bool narrow = view->PictureWidth() == 160;
+        m_resolutions->setCurrentIndex(narrow ? 2 : 1);
+        m_sizeValue = narrow ? 160 : 320;
+    }
+    if (m_zoomArmed && m_zoomPlaced) {
+        view->SetZoomRect(m_zoomX0, m_zoomY0, view->PictureWidth() / 2, view->PictureHeight() / 2);
+        view->SetZoomActive(true);
+    }
+    ShowStrip(true);
+    m_upperLine->hide();
+    m_lowerLine->setText(QString());
+    m_lowerLine->show();
+    update();
+}
+
+void CViewerPanel::OnResolutionChosen()
+{
+    m_sizeValue = SizeForResolutionText(m_resolutions->currentText().toStdString());
+}
+
+void CViewerPanel::SwitchZoomOff()
+{
+    m_zoomArmed = false;
+    m_zoomPlaced = false;
+    if (CPaintStep* view = CurrentView())
+        view->SetZoomActive(false);
+    m_zoomLeft = -1;
+    m_zoomTop = -1;
+    m_zoom->SetBitmap(259);
+    unsetCursor();
+}
+
+void CViewerPanel::OnZoom()
+{
+    if (m_zoomArmed) {
+        SwitchZoomOff();
+        return;
+    }
+    m_zoomArmed = true;
+    if (CPaintStep* view = CurrentView())
+        view->SetTransform(kTransformNone);
+    m_flipOn = m_mirrorOn = m_rotateOn = false;
+    setCursor(ViewerCursor(224));
+    m_zoom->SetBitmap(260);
+    m_flip->SetBitmap(254);
+    m_mirror->SetBitmap(256);
+    m_rotate->SetBitmap(257);
+}
+
+void CViewerPanel::ApplyTransform(int mode)
+{
+    bool* flags[3] = {&m_flipOn, &m_mirrorOn, &m_rotateOn};
+    bool& own = *flags[mode - 1];
+    const bool on = !own;
+    m_flipOn = m_mirrorOn = m_rotateOn = false;
+    own = on;
+    if (m_zoomArmed)
+        SwitchZoomOff();
+    OnResolutionChosen();
+    if (CPaintStep* view = CurrentView())
+        view->SetTransform(view->Transform() == mode ? kTransformNone : mode);
+    m_flip->SetBitmap(m_flipOn ? 269 : 254);
+    m_mirror->SetBitmap(m_mirrorOn ? 268 : 256);
+    m_rotate->SetBitmap(m_rotateOn ? 267 : 257);
+}
+
+void CViewerPanel::OnFlip()
+{
+    ApplyTransform(kTransformFlip);
+}
+
+void CViewerPanel::OnMirror()
+{
+    ApplyTransform(kTransformMirror);
+}
+
+void CViewerPanel::OnRotate()
+{
+    ApplyTransform(kTransformRotate);
+}
+
+void CViewerPanel::Click(int x, int y)
+{
+    if (!(m_zoomArmed && !m_zoomPlaced))
+        return; // pan/tilt clicks come with the pan/tilt head
+    CPaintStep* view = CurrentView();
+    if (!view)
+        return;
+    const int dw = view->DisplayWidth(), dh = view->DisplayHeight();
+    const int pw = view->PictureWidth(), ph = view->PictureHeight();
+    if (x < kVideoLeft || x > dw + kVideoLeft || y < kVideoTop || y > dh + kVideoTop || dw <= 0 ||
+        dh <= 0 || pw <= 0 || ph <= 0)
+        return;
+    auto window = [](int click, int origin, int d, int& low, int& high) {
+        const int q = d / 4;
+        low = click - q - origin;
+        if (low < 0) {
+            low = 0;
+            high = d / 2;
+        } else if (click - origin + q > d) {
+            high = d;
+            low = d / 2;
+        } else {
+            high = low + d / 2;
+        }
+    };
+    window(x, kVideoLeft, dw, m_zoomLeft, m_zoomRight);
+    window(y, kVideoTop, dh, m_zoomTop, m_zoomBottom);
+    if (pw < dw) {
+        m_zoomX0 = int(m_zoomLeft / (double(dw) / pw));
+        m_zoomY0 = int(m_zoomTop / (double(dh) / ph));
+    } else {
+        m_zoomX0 = (pw / dw) * m_zoomLeft;
+        m_zoomY0 = (ph / dh) * m_zoomTop;
+    }
+    view->SetZoomRect(m_zoomX0, m_zoomY0, pw / 2, ph / 2);
+    view->SetZoomActive(true);
+    m_zoomPlaced = true;
+    unsetCursor();
+}
+
+void CViewerPanel::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        Click(int(event->position().x()), int(event->position().y()));
+    QWidget::mousePressEvent(event);
+}
+
+void CViewerPanel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), kPanelBlue);
+    m_surface.WithFrame([&](const uint32_t* pixels, SurfaceRect where) {
+        const QImage frame(reinterpret_cast<const uchar*>(pixels), where.width, where.height,
+                           where.width * 4, QImage::Format_RGB32);
+        painter.drawImage(where.x, where.y, frame);
+    });
+}

@@ -1,0 +1,170 @@
+#include "viewer/vuelo_ctrl.h"
+
+#include <QMessageBox>
+#include <QResizeEvent>
+
+#include <cctype>
+#include <cstdlib>
+
+namespace {
+
+std::string TextArg(const std::vector<DispatchArg>& args, size_t i)
+{
+    if (i >= args.size())
+        return {};
+    if (const auto* s = std::get_if<std::string>(&args[i]))
+        return *s;
+    return std::to_string(std::get<long>(args[i]));
+}
+
+long NumberArg(const std::vector<DispatchArg>& args, size_t i)
+{
+    if (i >= args.size())
+        return 0;
+    if (const auto* n = std::get_if<long>(&args[i]))
+        return *n;
+    return std::strtol(std::get<std::string>(args[i]).c_str(), nullptr, 10);
+}
+
+} // namespace
+
+const std::vector<DispatchEntry>& CVueloCtrl::DispatchTable()
+{
+    static const std::vector<DispatchEntry> table = {
+        {kSetSource, "SetSource", 6},       {kStartPlay, "StartPlay", 2},
+        {kStopPlay, "StopPlay", 0},         {kSetZoomPercent, "SetZoomPercent", 1},
+        {kSetPlayAudio, "SetPlayAudio", 0}, {kStopPlayAudio, "StopPlayAudio", 0},
+        {kOpenSettingPage, "OpenSettingPage", 1}, {kSetSize, "SetSize", 1},
+        {kGetSize, "GetSize", 0},           {kAboutBox, "AboutBox", 0},
+    };
+    return table;
+}
+
+std::optional<int> CVueloCtrl::DispatchIdOf(const std::string& name)
+{
+    for (const DispatchEntry& e : DispatchTable()) {
+        const std::string entry = e.name;
+        if (entry.size() != name.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < name.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(entry[i])) ==
+                   std::tolower(static_cast<unsigned char>(name[i]));
+        if (same)
+            return e.id;
+    }
+    return std::nullopt;
+}
+
+CVueloCtrl::CVueloCtrl(QWidget* parent, const ViewerTimings& timings, ViewerHooks hooks)
+    : QWidget(parent), m_panel(new CViewerPanel(this, timings, std::move(hooks)))
+{
+    resize(CViewerPanel::kWidth, CViewerPanel::kHeight);
+}
+
+CVueloCtrl::~CVueloCtrl() = default;
+
+void CVueloCtrl::resizeEvent(QResizeEvent* event)
+{
+    // The panel fills the control; its own layout is in fixed pixels.
+    m_panel->setGeometry(0, 0, event->size().width(), event->size().height());
+    QWidget::resizeEvent(event);
+}
+
+std::optional<DispatchResult> CVueloCtrl::Invoke(const std::string& name,
+                                                 const std::vector<DispatchArg>& args)
+{
+    auto id = DispatchIdOf(name);
+    if (!id)
+        return std::nullopt;
+    return Invoke(*id, args);
+}
+
+std::optional<DispatchResult> CVueloCtrl::Invoke(int id, const std::vector<DispatchArg>& a)
+{
+    switch (id) {
+    case kSetSource:
+        return SetSource(TextArg(a, 0), TextArg(a, 1), TextArg(a, 2), TextArg(a, 3),
+                         NumberArg(a, 4), NumberArg(a, 5));
+    case kStartPlay:
+        StartPlay(NumberArg(a, 0), TextArg(a, 1));
+        return DispatchResult{};
+    case kStopPlay:
+        StopPlay();
+        return DispatchResult{};
+    case kSetZoomPercent:
+        SetZoomPercent(NumberArg(a, 0));
+        return DispatchResult{};
+    case kSetPlayAudio:
+        SetPlayAudio();
+        return DispatchResult{};
+    case kStopPlayAudio:
+        StopPlayAudio();
+        return DispatchResult{};
+    case kOpenSettingPage:
+        OpenSettingPage(TextArg(a, 0));
+        return DispatchResult{};
+    case kSetSize:
+        return SetSize(NumberArg(a, 0));
+    case kGetSize:
+        return GetSize();
+    case kAboutBox:
+        AboutBox();
+        return DispatchResult{};
+    default:
+        return std::nullopt;
+    }
+}
+
+bool CVueloCtrl::SetSource(const std::string& url, const std::string& frameType,
+                           const std::string& panTilt, const std::string& frameRate, long, long)
+{
+    m_panel->SetSource(url, frameType, panTilt, frameRate);
+    return true;
+}
+
+void CVueloCtrl::StartPlay(long record, const std::string& recordFileName)
+{
+    m_panel->StartPlay(int(record), recordFileName);
+}
+
+void CVueloCtrl::StopPlay()
+{
+    m_panel->StopPlay();
+}
+
+void CVueloCtrl::SetZoomPercent(long percent)
+{
+    m_panel->SetZoomPercent(int(percent));
+}
+
+void CVueloCtrl::SetPlayAudio()
+{
+    m_panel->SetPlayAudio();
+}
+
+void CVueloCtrl::StopPlayAudio()
+{
+    m_panel->StopPlayAudio();
+}
+
+void CVueloCtrl::OpenSettingPage(const std::string& argument)
+{
+    m_panel->OpenSettingPage(argument);
+}
+
+bool CVueloCtrl::SetSize(long size)
+{
+    return m_panel->SetSize(int(size));
+}
+
+long CVueloCtrl::GetSize() const
+{
+    return m_panel->GetSize();
+}
+
+void CVueloCtrl::AboutBox()
+{
+    QMessageBox::about(this, QStringLiteral("À propos de Vuelo"),
+                       QStringLiteral("Vuelo 1.0 — visionneuse de caméra réseau"));
+}
