@@ -45,23 +45,6 @@ std::unique_ptr<CImageHolder> CPaintStep::TakeSnapshot()
     return std::move(m_snapshot);
 }
 
-void CPaintStep::TransformRows(int mode, const uint8_t* in, uint8_t* out, int width, int height,
-                               int stride)
-{
-    const size_t rowBytes = size_t(width) * 3;
-    for (int i = 0; i < height; ++i) {
-        const uint8_t* src = in + size_t(mode == kTransformMirror ? i : height - 1 - i) * size_t(stride);
-        uint8_t* dst = out + size_t(i) * size_t(stride);
-        if (mode == kTransformFlip) {
-            std::memcpy(dst, src, rowBytes);
-            continue;
-        }
-        // Mirror and rotate reverse the row, each pixel kept whole.
-        for (int x = 0; x < width; ++x)
-            std::memcpy(dst + size_t(x) * 3, src + size_t(width - 1 - x) * 3, 3);
-    }
-}
-
 std::vector<uint8_t> CPaintStep::SnapshotDib(const uint8_t* bits, int width, int height,
                                              int stride, int tw, int th)
 {
@@ -115,12 +98,6 @@ void CPaintStep::Paint(const uint8_t* bits, int width, int height, int stride)
     if (!bits || width <= 0 || height <= 0)
         return;
     const int mode = m_transform;
-    const uint8_t* pixels = bits;
-    if (mode != kTransformNone) {
-        m_scratch.assign(size_t(stride) * size_t(height) + 1, 0);
-        TransformRows(mode, bits, m_scratch.data(), width, height, stride);
-        pixels = m_scratch.data();
-    }
 
     if (m_snapshotRequest) {
         int tw = m_pictureWidth, th = m_pictureHeight;
@@ -147,5 +124,6 @@ void CPaintStep::Paint(const uint8_t* bits, int width, int height, int stride)
     SurfaceRect destination{kVideoLeft, kVideoTop, percent * m_displayWidth / 100,
                             percent * m_displayHeight / 100};
     if (m_surface)
-        m_surface->Draw(pixels, width, height, stride, source, destination);
+        // The turn is applied as the surface copies the picture: no scratch picture is needed.
+        m_surface->Draw(bits, width, height, stride, source, destination, mode);
 }

@@ -13,7 +13,12 @@
 
 class CImageHolder;
 
-enum TransformMode : int { kTransformNone = 0, kTransformFlip = 1, kTransformMirror = 2, kTransformRotate = 3 };
+enum TransformMode : int {
+    kTransformNone = CDrawSurface::kAsIs,
+    kTransformFlip = CDrawSurface::kFlip,
+    kTransformMirror = CDrawSurface::kMirror,
+    kTransformRotate = CDrawSurface::kRotate,
+};
 
 inline constexpr int kVideoLeft = 146;
 inline constexpr int kVideoTop = 3;
@@ -54,9 +59,6 @@ public:
     // another size.
     void Paint(const uint8_t* bits, int width, int height, int stride);
 
-    // The transforms, exposed for their own tests: rows in memory order, `stride` bytes apart.
-    static void TransformRows(int mode, const uint8_t* in, uint8_t* out, int width, int height,
-                              int stride);
     // The snapshot's picture: a packed 24-bit DIB of targetWidth x targetHeight from the picture.
     static std::vector<uint8_t> SnapshotDib(const uint8_t* bits, int width, int height, int stride,
                                             int targetWidth, int targetHeight);
@@ -71,7 +73,6 @@ private:
     std::atomic<int> m_transform{kTransformNone};
     std::atomic<bool> m_snapshotRequest{false};
 
-    std::vector<uint8_t> m_scratch; // painter thread only
     std::mutex m_snapshotLock;
     std::unique_ptr<CImageHolder> m_snapshot; // guarded by m_snapshotLock
     bool m_snapshotReady = false;             // guarded by m_snapshotLock

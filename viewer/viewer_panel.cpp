@@ -571,9 +571,8 @@ void CViewerPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), kPanelBlue);
-    m_surface.WithFrame([&](const uint32_t* pixels, SurfaceRect where) {
-        const QImage frame(reinterpret_cast<const uchar*>(pixels), where.width, where.height,
-                           where.width * 4, QImage::Format_RGB32);
-        painter.drawImage(where.x, where.y, frame);
+    m_surface.WithFrame([&](const SurfaceFrame& f) {
+        const QImage frame(f.pixels, f.width, f.height, f.stride, QImage::Format_BGR888);
+        painter.drawImage(QRect(f.where.x, f.where.y, f.where.width, f.where.height), frame);
     });
 }

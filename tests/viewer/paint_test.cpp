@@ -27,23 +27,46 @@ const uint8_t* Pixel(const std::vector<uint8_t>& p, int stride, int row, int x)
 
 } // namespace
 
-TEST(PaintStep, TransformsMoveWholePixels)
+TEST(PaintStep, TurnsMoveWholePixels)
 {
     const int w = 4, h = 2, stride = 12;
     const auto in = Numbered(w, h, stride);
-    std::vector<uint8_t> out(in.size());
+    CDrawSurface surface;
+    auto shown = [&](int turn, int x, int y) {
+        std::vector<uint8_t> px;
+        surface.Draw(in.data(), w, h, stride, {0, 0, w, h}, {0, 0, w, h}, turn);
+        surface.WithFrame([&](const SurfaceFrame& f) {
+            const uint8_t* p = f.pixels + size_t(y) * size_t(f.stride) + size_t(x) * 3;
+            px.assign(p, p + 3);
+        });
+        return px;
+    };
+    auto picture = [&](int memoryRow, int x) {
+        const uint8_t* p = Pixel(in, stride, memoryRow, x);
+        return std::vector<uint8_t>(p, p + 3);
+    };
+    // Shown rows count from the top; the picture's memory rows from the bottom.
+    EXPECT_EQ(shown(kTransformNone, 0, 0), picture(1, 0));
+    // Rotated, the bottom-left shown pixel (the first of the turned picture in memory) is the last
+    // pixel of the picture's last memory row, and the top-left is the first row's last pixel.
+    EXPECT_EQ(shown(kTransformRotate, 0, 1), picture(1, 3));
+    EXPECT_EQ(shown(kTransformRotate, 0, 0), picture(0, 3));
+    EXPECT_EQ(shown(kTransformRotate, 3, 0), picture(0, 0));
+    EXPECT_EQ(shown(kTransformMirror, 0, 0), picture(1, 3));
+    EXPECT_EQ(shown(kTransformMirror, 1, 1), picture(0, 2));
+    EXPECT_EQ(shown(kTransformFlip, 2, 0), picture(0, 2));
 
-    CPaintStep::TransformRows(kTransformRotate, in.data(), out.data(), w, h, stride);
-    // The scratch picture's first pixel is the picture's last row's last pixel.
-    EXPECT_TRUE(std::equal(Pixel(out, stride, 0, 0), Pixel(out, stride, 0, 0) + 3, Pixel(in, stride, 1, 3)));
-    EXPECT_TRUE(std::equal(Pixel(out, stride, 1, 3), Pixel(out, stride, 1, 3) + 3, Pixel(in, stride, 0, 0)));
-
-    CPaintStep::TransformRows(kTransformMirror, in.data(), out.data(), w, h, stride);
-    EXPECT_TRUE(std::equal(Pixel(out, stride, 0, 0), Pixel(out, stride, 0, 0) + 3, Pixel(in, stride, 0, 3)));
-    EXPECT_TRUE(std::equal(Pixel(out, stride, 1, 1), Pixel(out, stride, 1, 1) + 3, Pixel(in, stride, 1, 2)));
-
-    CPaintStep::TransformRows(kTransformFlip, in.data(), out.data(), w, h, stride);
-    EXPECT_TRUE(std::equal(out.begin(), out.begin() + stride, in.begin() + stride));
+    // The word-at-a-time reversal agrees with pixel by pixel for every length and remainder.
+    for (int count = 0; count < 23; ++count) {
+        std::vector<uint8_t> src(size_t(count) * 3), fast(src.size() + 1, 0xEE), slow(src.size());
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = uint8_t(i * 7 + 1);
+        CDrawSurface::ReversePixels(fast.data(), src.data(), count);
+        for (int i = 0; i < count; ++i)
+            std::copy_n(src.begin() + (count - 1 - i) * 3, 3, slow.begin() + i * 3);
+        EXPECT_TRUE(std::equal(slow.begin(), slow.end(), fast.begin())) << count;
+        EXPECT_EQ(fast.back(), 0xEE) << "wrote past the end at " << count;
+    }
 }
 
 TEST(PaintStep, SnapshotIsTheUntransformedPictureResampledToThePainterSize)
@@ -76,22 +99,31 @@ TEST(PaintStep, PaintDrawsAtTheVideoOriginScaledByZoomAndDisplay)
     step.SetDisplaySize(8, 4);
     auto in = Numbered(4, 2, 12);
     step.Paint(in.data(), 4, 2, 12);
-    surface.WithFrame([&](const uint32_t* px, SurfaceRect where) {
-        EXPECT_EQ(where, (SurfaceRect{146, 3, 8, 4}));
-        // Top-left shown pixel is the picture's top row (the last in memory), blue in the low byte.
-        const uint8_t* p = Pixel(in, 12, 1, 0);
-        EXPECT_EQ(px[0], 0xff000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+    surface.WithFrame([&](const SurfaceFrame& f) {
+        EXPECT_EQ(f.where, (SurfaceRect{146, 3, 8, 4}));
+        EXPECT_EQ(f.width, 4);
+        EXPECT_EQ(f.stride, 12);
+        // The surface's top row is the picture's top row, the last in memory.
+        EXPECT_TRUE(std::equal(f.pixels, f.pixels + 12, Pixel(in, 12, 1, 0)));
     });
+    step.SetZoomPercent(50);
     step.SetZoomRect(2, 1, 2, 1);
     step.SetZoomActive(true);
     step.Paint(in.data(), 4, 2, 12);
-    surface.WithFrame([&](const uint32_t* px, SurfaceRect) {
-        const uint8_t* p = Pixel(in, 12, 0, 2); // source (2, 1) from the top = memory row 0
-        EXPECT_EQ(px[0] & 0xff, p[0]);
+    surface.WithFrame([&](const SurfaceFrame& f) {
+        EXPECT_EQ(f.where, (SurfaceRect{146, 3, 4, 2}));
+        EXPECT_EQ(f.width, 2);
+        EXPECT_EQ(f.height, 1);
+        EXPECT_EQ(f.stride, 8); // padded to 4 bytes
+        EXPECT_TRUE(std::equal(f.pixels, f.pixels + 6, Pixel(in, 12, 0, 2)));
     });
     // A zoom rectangle beyond the picture is clipped, never read past the end.
     step.SetZoomRect(3, 1, 50, 50);
     step.Paint(in.data(), 4, 2, 12);
+    surface.WithFrame([&](const SurfaceFrame& f) {
+        EXPECT_EQ(f.width, 1);
+        EXPECT_EQ(f.height, 1);
+    });
     EXPECT_EQ(surface.FramesDrawn(), 3u);
 }
 

@@ -85,8 +85,10 @@ TEST_F(PanelTest, PlaysTheCameraStreamStopsEveryThreadAndPlaysAgain)
     ASSERT_TRUE(PumpUntil([&] { return Panel().ResolutionList()->isVisible(); }));
     EXPECT_EQ(Panel().ResolutionList()->currentIndex(), 1);
     EXPECT_FALSE(Panel().UpperLine()->isVisible());
-    bool framed = Panel().Surface().WithFrame([](const uint32_t*, SurfaceRect where) {
-        EXPECT_EQ(where, (SurfaceRect{146, 3, 320, 240}));
+    bool framed = Panel().Surface().WithFrame([](const SurfaceFrame& f) {
+        EXPECT_EQ(f.where, (SurfaceRect{146, 3, 320, 240}));
+        EXPECT_EQ(f.width, 320);
+        EXPECT_EQ(f.height, 240);
     });
     EXPECT_TRUE(framed);
 
