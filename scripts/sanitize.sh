@@ -6,6 +6,7 @@ jobs=$(nproc)
 # allocator_may_return_null: the allocation-failure paths are tested on purpose.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
 
 cmake -S . -B build-asan -DCAMCTL_SANITIZE=address -DCAMCTL_BENCH=OFF -DCAMCTL_WERROR=ON >/dev/null
