@@ -1,1 +1,2 @@
 camctl_add_fuzzer(mjpeg_parser_fuzzer SOURCES mjpeg_parser_fuzzer.cpp LIBS stream)
+camctl_add_fuzzer(asf_parser_fuzzer SOURCES asf_parser_fuzzer.cpp LIBS stream)

@@ -5,6 +5,8 @@
 #include "stream/stream_worker.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 
 class IMJpegPainter : public CStreamWorker
 {
@@ -12,6 +14,21 @@ public:
     // Records the picture size for a new connection, prepares drawing, posts WM_VIDEO_READY.
     virtual void Prepare(int width, int height) = 0;
     // Set while audio plays: the painter then holds each picture until the panel clock passes it.
+    void SetAvSync(bool on) { m_avSync = on; }
+    bool AvSync() const { return m_avSync.load(); }
+
+protected:
+    std::atomic<bool> m_avSync{false};
+};
+
+class IMpeg4Painter : public CStreamWorker
+{
+public:
+    // For a new connection: the picture size and the stream's MPEG-4 configuration headers, which
+    // the painter copies; opens its decoder and posts WM_VIDEO_READY.
+    virtual void Prepare(int width, int height, const uint8_t* config, size_t configLength) = 0;
+    virtual bool DecoderOpen() const = 0;
+    virtual void CloseDecoder() = 0;
     void SetAvSync(bool on) { m_avSync = on; }
     bool AvSync() const { return m_avSync.load(); }
 

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/http.h"
+#include "stream/stream_open.h"
 #include "stream/frame_chain.h"
 
 #include <cctype>
@@ -111,40 +112,9 @@ bool CMJpegPlayer::OpenStream()
 {
     if (!IsHttpUrl(m_url))
         return false;
-    platform::HttpRequest request;
-    request.url = m_url;
-    // No credentials at all without a user name; any length is used whole.
-    if (!m_user.empty()) {
-        request.user = m_user;
-        request.password = m_password;
-    }
-    auto stream = std::make_unique<platform::HttpStream>(std::move(request));
-
-    // The open runs on a thread of its own so that a camera that never answers costs a bounded
-    // wait; on time-out (or a stop) it is cancelled, which wakes it, and joined.
-    platform::AutoResetEvent opened;
-    std::atomic<bool> answered{false};
-    platform::HttpStream* raw = stream.get();
-    std::thread opener([&] {
-        answered = raw->Open();
-        opened.Set();
-    });
-    const auto limit = m_timings.openSettle + m_timings.openWait;
-    bool done = false;
-    for (auto waited = std::chrono::milliseconds(0); waited < limit && !m_stop;
-         waited += kPollSlice) {
-        if (opened.Wait(std::min(kPollSlice, limit - waited)) == platform::WaitResult::Signalled) {
-            done = true;
-            break;
-        }
-    }
-    if (!done)
-        raw->Cancel();
-    opener.join();
-    if (!done || !answered)
-        return false;
-    m_stream = std::move(stream);
-    return true;
+    m_stream = OpenStreamWithin(m_url, m_user, m_password,
+                                m_timings.openSettle + m_timings.openWait, m_stop);
+    return m_stream != nullptr;
 }
 
 void CMJpegPlayer::ReaderLoop()
