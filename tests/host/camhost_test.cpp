@@ -1,0 +1,61 @@
+// The main job as a user runs it: camhost's demo without a display plays the simulated camera,
+// writes its screenshot and prints its statistics.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    std::string out;
+};
+
+Run RunCommand(const std::string& command)
+{
+    Run r;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return r;
+    std::array<char, 512> buf;
+    while (std::fgets(buf.data(), int(buf.size()), pipe))
+        r.out += buf.data();
+    r.status = ::pclose(pipe);
+    return r;
+}
+
+} // namespace
+
+TEST(Camhost, DemoWithoutADisplayPlaysAndReports)
+{
+    const auto shot = std::filesystem::temp_directory_path() /
+                      ("camhost-test-" + std::to_string(::getpid()) + ".png");
+    Run r = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(CAMHOST_PROGRAM) +
+                       " --demo --seconds 3 --screenshot " + shot.string() + " 2>/dev/null");
+    ASSERT_TRUE(WIFEXITED(r.status)) << r.out;
+    EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(\{"painted":(\d+),"decodeFailures":(\d+))")))
+        << r.out;
+    EXPECT_GT(std::stoi(m[1]), 0);
+    EXPECT_EQ(std::stoi(m[2]), 0);
+    EXPECT_GT(std::filesystem::file_size(shot), 1000u);
+    std::filesystem::remove(shot);
+}
+
+TEST(Camhost, RefusesWhatItCannotRun)
+{
+    for (const char* args : {"", "vuelo", "mozon http://x/", "--bogus"}) {
+        Run r = RunCommand(std::string(CAMHOST_PROGRAM) + " " + args + " 2>&1");
+        ASSERT_TRUE(WIFEXITED(r.status));
+        EXPECT_EQ(WEXITSTATUS(r.status), 2) << args;
+    }
+}
