@@ -36,6 +36,14 @@ SurfaceRect CPaintStep::ZoomRect() const
     return {m_zoomX.load(), m_zoomY.load(), m_zoomWidth.load(), m_zoomHeight.load()};
 }
 
+void CPaintStep::CancelSnapshot()
+{
+    m_snapshotRequest = false;
+    std::lock_guard lock(m_snapshotLock);
+    m_snapshot.reset();
+    m_snapshotReady = false;
+}
+
 std::unique_ptr<CImageHolder> CPaintStep::TakeSnapshot()
 {
     std::lock_guard lock(m_snapshotLock);

@@ -53,6 +53,8 @@ public:
     // The UI thread takes the holder of the last snapshot served (empty when it failed), or
     // nullptr when none has been served since the last take.
     std::unique_ptr<CImageHolder> TakeSnapshot();
+    // Withdraws a request the painter has not served and drops anything it left.
+    void CancelSnapshot();
 
     // Painter thread: paints a 24-bit bottom-up picture of width x height with rows of `stride`
     // bytes. The snapshot is made at the painter's picture size, resampled when the picture has

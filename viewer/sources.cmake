@@ -7,3 +7,4 @@ list(APPEND VIEWER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/viewer_panel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vuelo_ctrl.cpp
 )
+list(APPEND VIEWER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/picture_folder.cpp)

@@ -2,8 +2,11 @@
 
 #include "viewer/authorization_dlg.h"
 #include "viewer/camera_query.h"
+#include "codec/image_holder.h"
+#include "platform/settings.h"
 #include "viewer/hover_button.h"
 #include "viewer/picture_ctrl.h"
+#include "viewer/picture_folder.h"
 #include "viewer/resources.h"
 #include "viewer/strings.h"
 
@@ -17,7 +20,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QStandardPaths>
 #include <QThread>
+
+#include <filesystem>
 
 #include <cstdio>
 
@@ -64,6 +72,27 @@ CViewerPanel::CViewerPanel(QWidget* parent, const ViewerTimings& timings, Viewer
             // One argument, no shell: nothing in the page's text is interpreted.
             QProcess::startDetached(QStringLiteral("xdg-open"), {argument});
         };
+
+    if (!m_hooks.chooseFolder)
+        m_hooks.chooseFolder = [](QWidget* owner, const QString& title,
+                                  const QString& initial) -> std::optional<QString> {
+            QString chosen = QFileDialog::getExistingDirectory(owner, title, initial);
+            if (chosen.isEmpty())
+                return std::nullopt;
+            return chosen;
+        };
+    if (!m_hooks.localTime)
+        m_hooks.localTime = [] {
+            std::time_t now = std::time(nullptr);
+            std::tm local{};
+            localtime_r(&now, &local);
+            return local;
+        };
+    if (m_hooks.settingsPath.empty())
+        m_hooks.settingsPath = platform::SettingsStore::DefaultPath().string();
+    if (m_hooks.desktopPictures.empty())
+        m_hooks.desktopPictures =
+            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
 
     m_mjpegPainter = std::make_unique<CMJpegPainter>(m_videoQueue, m_clock, &m_surface, this);
     m_mjpegPlayer = std::make_unique<CMJpegPlayer>(m_videoQueue, m_audioQueue, *m_mjpegPainter,
@@ -132,7 +161,8 @@ void CViewerPanel::BuildControls()
     };
     m_zoom = button(207, 10, 62, 259, 1009, &CViewerPanel::OnZoom);
     m_snapshot = button(211, 49, 62, 258, 1010, nullptr);
-    m_folder = button(212, 89, 62, 253, 1011, nullptr);
+    connect(m_snapshot, &QAbstractButton::clicked, this, [this] { OnSnapshot(); });
+    m_folder = button(212, 89, 62, 253, 1011, &CViewerPanel::OnFolder);
     m_flip = button(208, 10, 100, 254, 1012, &CViewerPanel::OnFlip);
     m_mirror = button(209, 49, 100, 256, 1013, &CViewerPanel::OnMirror);
     m_rotate = button(210, 89, 100, 257, 1014, &CViewerPanel::OnRotate);
@@ -140,6 +170,9 @@ void CViewerPanel::BuildControls()
     ShowStrip(false);
     m_upperLine->hide();
     m_lowerLine->hide();
+
+    m_pictureFolder =
+        ReadPictureFolder(platform::SettingsStore(m_hooks.settingsPath), m_hooks.desktopPictures);
 
     const QSignalBlocker quiet(m_resolutions);
     m_resolutions->clear();
@@ -522,8 +555,10 @@ void CViewerPanel::OnRotate()
 
 void CViewerPanel::Click(int x, int y)
 {
-    if (!(m_zoomArmed && !m_zoomPlaced))
-        return; // pan/tilt clicks come with the pan/tilt head
+    if (!(m_zoomArmed && !m_zoomPlaced)) {
+        PanTiltClick(x, y);
+        return;
+    }
     CPaintStep* view = CurrentView();
     if (!view)
         return;
@@ -575,4 +610,79 @@ void CViewerPanel::paintEvent(QPaintEvent*)
         const QImage frame(f.pixels, f.width, f.height, f.stride, QImage::Format_BGR888);
         painter.drawImage(QRect(f.where.x, f.where.y, f.where.width, f.where.height), frame);
     });
+}
+
+// --- Pan/tilt, snapshots and the picture folder -----------------------------------------------
+
+void CViewerPanel::PanTiltClick(int x, int y)
+{
+    if (m_panTilt != "on")
+        return;
+    CPaintStep* view = CurrentView();
+    if (!view)
+        return;
+    const int dw = view->DisplayWidth(), dh = view->DisplayHeight();
+    const int pw = view->PictureWidth(), ph = view->PictureHeight();
+    if (dw <= 0 || dh <= 0 || pw <= 0 || ph <= 0)
+        return;
+    if (x < kVideoLeft || x > dw + kVideoLeft || y < kVideoTop || y > dh + kVideoTop)
+        return;
+    const int cx = dw / 2 + kVideoLeft, cy = dh / 2 + kVideoTop;
+    const double sx = double(dw) / pw;
+    const float sy = float(double(dh) / ph);
+    double hx = (x - cx) / sx;
+    if (m_zoomPlaced)
+        hx /= 2;
+    int h = int(hx);
+    if (pw == 704)
+        h = int(float(h) * 0.90909094f); // 640/704 in single precision
+    float ty = -(float(y - cy) / sy);
+    if (m_zoomPlaced)
+        ty /= 2;
+    const int t = int(ty);
+    const int v = int(t * 0.9375); // 15/16
+
+    const std::string command =
+        m_panTiltUrl + "?position=" + std::to_string(h) + "," + std::to_string(v) + ",10";
+    std::string reply;
+    CHttpPoster(kViewerPosterProfile, m_timings.poster)
+        .Request(reply, command, false, m_user, m_password);
+}
+
+void CViewerPanel::OnFolder()
+{
+    auto chosen = m_hooks.chooseFolder(this, QStringLiteral("Choose destination folder"),
+                                       QString::fromStdString(m_pictureFolder));
+    if (!chosen)
+        return;
+    const std::string folder = chosen->toStdString();
+    platform::SettingsStore store(m_hooks.settingsPath);
+    if (!WritePictureFolder(store, folder))
+        return;
+    m_pictureFolder = folder;
+    std::error_code ec;
+    std::filesystem::current_path(folder, ec);
+}
+
+std::string CViewerPanel::OnSnapshot()
+{
+    CPaintStep* view = CurrentView();
+    if (!view)
+        return {};
+    view->RequestSnapshot();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    for (int i = 0; i < m_timings.snapshotPolls && view->SnapshotRequested(); ++i)
+        SleepFor(m_timings.snapshotPoll);
+    std::string written;
+    if (std::unique_ptr<CImageHolder> holder = view->TakeSnapshot()) {
+        written = SnapshotFileName(m_pictureFolder, m_hooks.localTime());
+        if (!holder->IsValid() || !holder->SaveToFile(written.c_str(), FormatJpeg))
+            written.clear();
+        holder->FreeDib();
+    } else {
+        // Not served in time: withdraw the request so that no late picture is left behind.
+        view->CancelSnapshot();
+    }
+    QGuiApplication::restoreOverrideCursor();
+    return written;
 }

@@ -15,7 +15,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +36,9 @@ struct ViewerTimings
     std::chrono::milliseconds setSizeWait{100};
     MJpegPlayerTimings mjpeg;
     PosterTimings poster;
+    // The Snapshot button waits for the painter this often, this many times.
+    std::chrono::milliseconds snapshotPoll{100};
+    int snapshotPolls = 51;
 };
 
 // What the panel shows modally or hands to the desktop; tests replace these.
@@ -43,6 +48,16 @@ struct ViewerHooks
     std::function<bool(CAuthorizationDlg&)> runLogin;
     std::function<void(const QString& text, const QString& caption)> showBusy;
     std::function<void(const QString& argument)> openBrowser;
+    // The folder chooser: the chosen folder, or nothing on cancel.
+    std::function<std::optional<QString>(QWidget* owner, const QString& title,
+                                         const QString& initial)>
+        chooseFolder;
+    // Local time for snapshot names.
+    std::function<std::tm()> localTime;
+    // The settings file (the registry's stand-in); empty: the user's default one.
+    std::string settingsPath;
+    // The desktop's pictures folder; empty: the platform's.
+    std::string desktopPictures;
 };
 
 // Counters for the host's statistics line.
@@ -113,6 +128,10 @@ public:
     void OnMirror();
     void OnRotate();
     void OnResolutionChosen();
+    void OnFolder();
+    // Saves the picture on screen; the file written, or empty when no picture was served.
+    std::string OnSnapshot();
+    const std::string& PictureFolder() const { return m_pictureFolder; }
     // A left click on the panel at (x, y).
     void Click(int x, int y);
 
@@ -135,6 +154,7 @@ private:
     void RunUtilQuery();
     bool Login(std::string& ptctrl, std::string& ioctrl);
     void HandUrlsToClients();
+    void PanTiltClick(int x, int y);
     void ApplyTransform(int mode);
     void SwitchZoomOff();
     CPaintStep* CurrentView();
@@ -168,6 +188,7 @@ private:
     std::string m_frameType, m_panTilt, m_voiceOut, m_frameRate, m_ioState;
     std::string m_user, m_password;
     std::string m_recordFileName;
+    std::string m_pictureFolder;
     std::string m_base, m_panTiltUrl, m_utilUrl, m_presetsUrl, m_imageUrl, m_asfUrl, m_mjpegUrl;
     int m_videoCap = kInitialVideoCap;
     int m_resultsAccepted = 0;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 
 namespace testsupport {
@@ -17,6 +18,13 @@ inline QApplication& TestApp()
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The viewer reads and creates the user's settings and pictures folders: keep a test's
+        // own, away from the real home.
+        char home[] = "/tmp/camctl-viewer-test-XXXXXX";
+        if (::mkdtemp(home)) {
+            qputenv("HOME", home);
+            qputenv("XDG_CONFIG_HOME", QByteArray(home) + "/.config");
+        }
         return new QApplication(argc, argv);
     }();
     return *app;

@@ -1,0 +1,264 @@
+#include "viewer/picture_folder.h"
+#include "viewer/vuelo_ctrl.h"
+
+#include "camsim/camera.h"
+#include "codec/image_holder.h"
+#include "qt_env.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::PumpUntil;
+
+namespace {
+
+fs::path TempDir(const std::string& name)
+{
+    fs::path dir = fs::temp_directory_path() /
+                   ("camctl-" + name + "-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(std::rand()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::tm At(int year, int month, int day, int h, int m, int s)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = h;
+    t.tm_min = m;
+    t.tm_sec = s;
+    return t;
+}
+
+// A picture whose halves differ, so a flip or a crop shows.
+std::vector<uint8_t> TwoTone(int w, int h, int stride)
+{
+    std::vector<uint8_t> p(size_t(stride) * size_t(h), 0);
+    for (int row = 0; row < h; ++row)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* px = p.data() + size_t(row) * size_t(stride) + size_t(x) * 3;
+            const bool bottom = row < h / 2; // memory rows start at the bottom
+            px[0] = bottom ? 200 : 30;
+            px[1] = uint8_t(x * 255 / w);
+            px[2] = bottom ? 40 : 220;
+        }
+    return p;
+}
+
+} // namespace
+
+TEST(PictureFolder, NamesFromTheLocalTime)
+{
+    EXPECT_EQ(SnapshotFileName("/pics", At(2006, 2, 3, 14, 5, 9)), "/pics/Lenso20060203-140509.jpg");
+    EXPECT_EQ(SnapshotFileName("", At(2006, 2, 3, 14, 5, 9)), "/Lenso20060203-140509.jpg");
+}
+
+TEST(PictureFolder, ReadOrderAndWhatTheFolderButtonWrites)
+{
+    const fs::path dir = TempDir("folders");
+    const std::string desktop = (dir / "Pictures").string();
+    {
+        platform::SettingsStore store(dir / "empty.reg");
+        EXPECT_EQ(ReadPictureFolder(store, desktop), desktop);
+        EXPECT_TRUE(fs::is_directory(desktop)); // created, one level
+    }
+    {
+        platform::SettingsStore store(dir / "shell.reg");
+        const std::string mine = (dir / "Mine").string();
+        store.SetString(platform::SettingsRoot::CurrentUser, kShellFoldersKey, kMyPicturesValue, mine);
+        EXPECT_EQ(ReadPictureFolder(store, desktop), mine);
+        EXPECT_TRUE(fs::is_directory(mine));
+        // The viewer's own key wins, and nothing else is tried once it exists, even empty.
+        store.SetString(platform::SettingsRoot::CurrentUser, kViewerSettingsKey, "Other", "x");
+        EXPECT_EQ(ReadPictureFolder(store, desktop), "");
+        WritePictureFolder(store, "/chosen");
+        EXPECT_EQ(ReadPictureFolder(store, desktop), "/chosen");
+    }
+
+    testsupport::TestApp();
+    ViewerHooks hooks;
+    hooks.settingsPath = (dir / "panel.reg").string();
+    hooks.desktopPictures = desktop;
+    const std::string chosen = (dir / "Chosen").string();
+    fs::create_directories(chosen);
+    QString offeredTitle, offeredStart;
+    hooks.chooseFolder = [&](QWidget*, const QString& title, const QString& initial) {
+        offeredTitle = title;
+        offeredStart = initial;
+        return std::optional<QString>(QString::fromStdString(chosen));
+    };
+    const fs::path before = fs::current_path();
+    {
+        CViewerPanel panel(nullptr, {}, hooks);
+        EXPECT_EQ(panel.PictureFolder(), desktop);
+        panel.OnFolder();
+        EXPECT_EQ(offeredTitle, "Choose destination folder");
+        EXPECT_EQ(offeredStart.toStdString(), desktop);
+        EXPECT_EQ(panel.PictureFolder(), chosen);
+        EXPECT_EQ(fs::current_path(), fs::path(chosen));
+    }
+    fs::current_path(before);
+    // A later viewer uses it.
+    CViewerPanel later(nullptr, {}, hooks);
+    EXPECT_EQ(later.PictureFolder(), chosen);
+    hooks.chooseFolder = [](QWidget*, const QString&, const QString&) { return std::optional<QString>(); };
+    CViewerPanel cancelled(nullptr, {}, hooks);
+    cancelled.OnFolder();
+    EXPECT_EQ(cancelled.PictureFolder(), chosen);
+    fs::remove_all(dir);
+}
+
+TEST(Snapshot, IsTheWholeUnturnedPictureWhateverTheView)
+{
+    const int w = 64, h = 48, stride = w * 3;
+    const auto picture = TwoTone(w, h, stride);
+    CDrawSurface surface;
+    CPaintStep step(&surface);
+    step.SetSizes(w, h);
+    step.SetTransform(kTransformFlip);
+    step.SetZoomRect(0, 0, w / 2, h / 2);
+    step.SetZoomActive(true);
+    step.RequestSnapshot();
+    step.Paint(picture.data(), w, h, stride);
+    EXPECT_FALSE(step.SnapshotRequested());
+    auto holder = step.TakeSnapshot();
+    ASSERT_TRUE(holder && holder->IsValid());
+
+    const fs::path dir = TempDir("snap");
+    const std::string file = (dir / "shot.jpg").string();
+    ASSERT_TRUE(holder->SaveToFile(file.c_str(), FormatJpeg));
+    CImageHolder back;
+    std::vector<uint8_t> bytes(fs::file_size(file));
+    FILE* f = std::fopen(file.c_str(), "rb");
+    ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+    ASSERT_TRUE(back.Decode(bytes.data(), uint32_t(bytes.size()), FormatJpeg));
+    ASSERT_EQ(back.GetWidth(), uint32_t(w));
+    ASSERT_EQ(back.GetHeight(), uint32_t(h));
+    // Bottom rows (memory first) stay the blue-ish half: no flip, no crop.
+    const uint8_t* bottom = back.GetBits() + 4 * back.GetEffWidth() + 10 * 3;
+    const uint8_t* top = back.GetBits() + (h - 4) * back.GetEffWidth() + 10 * 3;
+    EXPECT_NEAR(bottom[0], 200, 12);
+    EXPECT_NEAR(top[2], 220, 12);
+    EXPECT_EQ(step.TakeSnapshot(), nullptr); // taken once
+    fs::remove_all(dir);
+}
+
+class SnapshotPanelTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { testsupport::TestApp(); }
+    void SetUp() override
+    {
+        dir = TempDir("panel-snap");
+        hooks.settingsPath = (dir / "settings.reg").string();
+        hooks.desktopPictures = (dir / "Pictures").string();
+        hooks.localTime = [] { return At(2006, 2, 3, 14, 5, 9); };
+        timings.stopPlaySleep = 0ms;
+        timings.setSizeWait = 0ms;
+        timings.mjpeg.openSettle = 10ms;
+        timings.mjpeg.afterStart = 0ms;
+        timings.mjpeg.stopSleep = 0ms;
+        timings.snapshotPoll = 20ms;
+    }
+    void TearDown() override
+    {
+        panel.reset();
+        camera.reset();
+        fs::remove_all(dir);
+    }
+    void Start(camsim::Config config = {})
+    {
+        config.videoType = "jpeg";
+        camera = std::make_unique<camsim::Camera>(config);
+        ASSERT_TRUE(camera->Start());
+        panel = std::make_unique<CViewerPanel>(nullptr, timings, hooks);
+        panel->SetSource(camera->BaseUrl() + "img/mjpeg.cgi", "jpeg", "", "");
+    }
+    std::vector<camsim::PanTiltCommand> ClickAt(int x, int y)
+    {
+        const size_t before = camera->PanTiltCommands().size();
+        panel->Click(x, y);
+        auto all = camera->PanTiltCommands();
+        return {all.begin() + long(before), all.end()};
+    }
+
+    fs::path dir;
+    ViewerHooks hooks;
+    ViewerTimings timings;
+    std::unique_ptr<camsim::Camera> camera;
+    std::unique_ptr<CViewerPanel> panel;
+};
+
+TEST_F(SnapshotPanelTest, TwoSnapshotsInOneSecondLeaveOneFileAndNoPictureLeavesNone)
+{
+    timings.snapshotPolls = 3;
+    Start();
+    EXPECT_EQ(panel->OnSnapshot(), ""); // nothing playing: nothing served, nothing written
+    EXPECT_TRUE(fs::is_empty(dir / "Pictures"));
+
+    panel->StartPlay(0, "");
+    ASSERT_TRUE(PumpUntil([&] { return panel->Stats().painted >= 2; }));
+    panel->OnFlip();
+    const std::string first = panel->OnSnapshot();
+    EXPECT_EQ(first, (dir / "Pictures" / "Lenso20060203-140509.jpg").string());
+    const std::string second = panel->OnSnapshot();
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Pictures"), fs::directory_iterator()), 1);
+    CImageHolder saved;
+    std::vector<uint8_t> bytes(fs::file_size(first));
+    FILE* f = std::fopen(first.c_str(), "rb");
+    ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+    ASSERT_TRUE(saved.Decode(bytes.data(), uint32_t(bytes.size()), FormatJpeg));
+    EXPECT_EQ(saved.GetWidth(), 320u);
+    EXPECT_EQ(saved.GetHeight(), 240u);
+    panel->StopPlay();
+}
+
+TEST_F(SnapshotPanelTest, ClicksTurnTheCameraByTheirOffsetFromTheCentre)
+{
+    Start();
+    CPaintStep& view = panel->MJpegPainter().View();
+    view.SetSizes(320, 240);
+    auto one = [](int h, int v) { return std::vector<std::pair<int, int>>{{h, v}}; };
+    auto sent = [&](int x, int y) {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& c : ClickAt(x, y)) {
+            EXPECT_EQ(c.speed, 10);
+            out.emplace_back(c.h, c.v);
+        }
+        return out;
+    };
+    EXPECT_EQ(sent(146 + 160, 3 + 120), one(0, 0));
+    EXPECT_EQ(sent(146 + 260, 3 + 20), one(100, 93));
+    EXPECT_TRUE(sent(140, 3 + 20).empty());        // the strip
+    EXPECT_TRUE(sent(146 + 100, 3 + 250).empty()); // below the picture
+
+    panel->OnZoom();
+    panel->Click(146 + 160, 3 + 120); // places zoom: no command
+    EXPECT_TRUE(panel->ZoomPlaced());
+    EXPECT_EQ(sent(146 + 260, 3 + 20), one(50, 46));
+    panel->OnZoom();
+
+    view.SetSizes(704, 480);
+    EXPECT_EQ(sent(146 + 352 + 100, 3 + 240), one(90, 0));
+}
+
+TEST_F(SnapshotPanelTest, PanTiltOffSendsNothing)
+{
+    camsim::Config config;
+    config.ptctrl = "off";
+    Start(config);
+    panel->MJpegPainter().View().SetSizes(320, 240);
+    EXPECT_TRUE(ClickAt(146 + 260, 3 + 20).empty());
+}
