@@ -1,0 +1,129 @@
+#include "codec/color/yuv2rgb.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+struct CYuvConverter::Tables
+{
+    int32_t yTerm[256];
+    int32_t vRed[256];
+    int32_t uBlue[256];
+    int32_t uGreen[256];
+    int32_t vGreen[256];
+    uint8_t clampStore[1024]; // index -384 .. 639
+    const uint8_t* clamp;     // clampStore + 384
+
+    Tables()
+    {
+        for (int j = 0; j < 256; ++j) {
+            yTerm[j] = (j - 16) * 76309;
+            vRed[j] = (j - 128) * 104597;
+            uBlue[j] = (j - 128) * 132201;
+            uGreen[j] = (j - 128) * 25675;
+            vGreen[j] = (j - 128) * 53279;
+        }
+        for (int i = -384; i < 640; ++i)
+            clampStore[i + 384] = uint8_t(i < 0 ? 0 : i > 255 ? 255 : i);
+        clamp = clampStore + 384;
+    }
+};
+
+namespace {
+
+using Tables = CYuvConverter::Tables;
+
+const Tables& SharedTables()
+{
+    static const Tables tables;
+    return tables;
+}
+
+std::atomic<int> g_users{0};
+
+bool Supported(int width, int height)
+{
+    return width > 0 && width % 4 == 0 && height > 0 && height % 2 == 0;
+}
+
+inline void Pixel(const Tables& t, int y, int u, int v, uint8_t* out)
+{
+    const int32_t yt = t.yTerm[y];
+    out[0] = t.clamp[(yt + t.uBlue[u]) >> 16];
+    out[1] = t.clamp[(yt - t.vGreen[v] - t.uGreen[u]) >> 16];
+    out[2] = t.clamp[(yt + t.vRed[v]) >> 16];
+}
+
+void Convert(const Tables& t, const uint8_t* yPlane, const uint8_t* uPlane, const uint8_t* vPlane,
+             uint8_t* rgb, int width, int height)
+{
+    const size_t rowBytes = size_t(width) * 3;
+    const int chromaWidth = width / 2;
+    for (int k = 0; k < height / 2; ++k) {
+        const uint8_t* y0 = yPlane + size_t(2 * k) * size_t(width);
+        const uint8_t* y1 = y0 + width;
+        const uint8_t* u = uPlane + size_t(k) * size_t(chromaWidth);
+        const uint8_t* v = vPlane + size_t(k) * size_t(chromaWidth);
+        uint8_t* out0 = rgb + size_t(height - 1 - 2 * k) * rowBytes;
+        uint8_t* out1 = rgb + size_t(height - 2 - 2 * k) * rowBytes;
+        for (int x = 0; x < width; x += 2) {
+            const int cu = u[x / 2], cv = v[x / 2];
+            Pixel(t, y0[x], cu, cv, out0 + size_t(x) * 3);
+            Pixel(t, y0[x + 1], cu, cv, out0 + size_t(x + 1) * 3);
+            Pixel(t, y1[x], cu, cv, out1 + size_t(x) * 3);
+            Pixel(t, y1[x + 1], cu, cv, out1 + size_t(x + 1) * 3);
+        }
+    }
+}
+
+} // namespace
+
+extern "C" void init_YUV2RGB_tab(void)
+{
+    SharedTables();
+    g_users.fetch_add(1);
+}
+
+extern "C" void delete_YUV2RGB_tab(void)
+{
+    int users = g_users.load();
+    while (users > 0 && !g_users.compare_exchange_weak(users, users - 1)) {
+    }
+}
+
+extern "C" void ConvertYUVtoRGB(unsigned char* yuv, unsigned char* rgb, int width, int height)
+{
+    if (!yuv || !rgb || !Supported(width, height))
+        return;
+    const size_t luma = size_t(width) * size_t(height);
+    Convert(SharedTables(), yuv, yuv + luma, yuv + luma + luma / 4, rgb, width, height);
+}
+
+void Yuv2RgbReference(int y, int u, int v, uint8_t bgr[3])
+{
+    Pixel(SharedTables(), y, u, v, bgr);
+}
+
+CYuvConverter::CYuvConverter() = default;
+CYuvConverter::~CYuvConverter() = default;
+
+bool CYuvConverter::BuildTables()
+{
+    if (!m_tables)
+        m_tables.reset(new (std::nothrow) Tables());
+    return m_tables != nullptr;
+}
+
+void CYuvConverter::FreeTables()
+{
+    m_tables.reset();
+}
+
+int CYuvConverter::Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out,
+                           int width, int height) const
+{
+    if (!m_tables || !y || !u || !v || !out || !Supported(width, height))
+        return 0;
+    ::Convert(*m_tables, y, u, v, out, width, height);
+    return 1;
+}
