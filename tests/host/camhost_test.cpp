@@ -13,15 +13,15 @@
 
 namespace {
 
-struct Run
+struct CommandResult
 {
     int status = -1;
     std::string out;
 };
 
-Run RunCommand(const std::string& command)
+CommandResult RunCommand(const std::string& command)
 {
-    Run r;
+    CommandResult r;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
         return r;
@@ -38,7 +38,7 @@ TEST(Camhost, DemoWithoutADisplayPlaysAndReports)
 {
     const auto shot = std::filesystem::temp_directory_path() /
                       ("camhost-test-" + std::to_string(::getpid()) + ".png");
-    Run r = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(CAMHOST_PROGRAM) +
+    CommandResult r = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(CAMHOST_PROGRAM) +
                        " --demo --seconds 3 --screenshot " + shot.string() + " 2>/dev/null");
     ASSERT_TRUE(WIFEXITED(r.status)) << r.out;
     EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.out;
@@ -54,7 +54,7 @@ TEST(Camhost, DemoWithoutADisplayPlaysAndReports)
 TEST(Camhost, RefusesWhatItCannotRun)
 {
     for (const char* args : {"", "vuelo", "mozon http://x/", "--bogus"}) {
-        Run r = RunCommand(std::string(CAMHOST_PROGRAM) + " " + args + " 2>&1");
+        CommandResult r = RunCommand(std::string(CAMHOST_PROGRAM) + " " + args + " 2>&1");
         ASSERT_TRUE(WIFEXITED(r.status));
         EXPECT_EQ(WEXITSTATUS(r.status), 2) << args;
     }
