@@ -1,5 +1,6 @@
 #include "camsim/camera.h"
 
+#include "camsim/asf_stream.h"
 #include "camsim/auth.h"
 #include "camsim/mjpeg_stream.h"
 
@@ -150,6 +151,7 @@ Camera::Camera(Config config)
         ZoneCommandEndpoint(q, r);
     });
     AddMJpegEndpoint(*this);
+    AddAsfEndpoint(*this);
 }
 
 Camera::~Camera()
@@ -268,6 +270,23 @@ void Camera::SetZones(const ZoneConfig& zones)
 {
     std::lock_guard lock(m_mutex);
     m_zones = zones;
+}
+
+void Camera::SetZoneLevels(std::array<uint8_t, 4> levels)
+{
+    uint32_t packed = 0;
+    for (size_t i = 0; i < levels.size(); ++i)
+        packed |= uint32_t(levels[i]) << (8 * i);
+    m_zoneLevels = packed;
+}
+
+std::array<uint8_t, 4> Camera::ZoneLevels() const
+{
+    const uint32_t packed = m_zoneLevels.load();
+    std::array<uint8_t, 4> levels{};
+    for (size_t i = 0; i < levels.size(); ++i)
+        levels[i] = uint8_t(packed >> (8 * i));
+    return levels;
 }
 
 Camera::StreamSlot Camera::AcquireStreamSlot()

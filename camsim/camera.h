@@ -5,8 +5,10 @@
 
 #include "camsim/zones.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,8 +35,9 @@ struct Fault
     bool hang = false;          // until the fault is cleared or the camera stops
     long closeAfterBytes = -1;  // -1: the whole reply
     int status = 0;             // 0: the endpoint's own status
-    // Motion-JPEG stream defect (close, stall, bad-tag, bad-type, bad-version, bad-offset,
-    // big-frame), once after afterPictures good pictures; empty for none.
+    // Stream defect, once after afterPictures good pictures; empty for none. Motion-JPEG: close,
+    // stall, bad-tag, bad-type, bad-version, bad-offset, big-frame; ASF: close, stall, audio-key,
+    // outside-object, fill-overflow, short-packet, big-header, big-packet.
     std::string stream;
     int afterPictures = 2;
 };
@@ -59,7 +62,9 @@ struct Config
     bool zoneRead403 = false;
     std::string zonesFile; // empty: zones live as long as the process
     std::string mjpegSize = "320x240"; // Motion-JPEG picture size without a "size=" query
-    int audioCodeSize = 4;             // Motion-JPEG audio: G.726 bits per sample, 0 = none
+    std::string asfSize = "320x240";   // the same for the ASF stream
+    int gop = 30;                      // ASF stream: pictures from one key frame to the next
+    int audioCodeSize = 4;             // both streams' audio: G.726 bits per sample, 0 = none
 };
 
 struct RequestRecord
@@ -116,6 +121,10 @@ public:
     int ActiveStreams() const { return m_activeStreams.load(); }
     // Requests that have reached a handler's thread, counted before any fault holds them.
     int RequestsArrived() const { return m_arrived.load(); }
+
+    // The motion levels the ASF stream carries after each picture, zone 1 first.
+    void SetZoneLevels(std::array<uint8_t, 4> levels);
+    std::array<uint8_t, 4> ZoneLevels() const;
 
     // Stream endpoints hold a slot while they send; none is left at the user limit.
     class StreamSlot
@@ -177,6 +186,7 @@ private:
     uint64_t m_nonceCounter = 0;
     std::atomic<int> m_activeStreams{0};
     std::atomic<int> m_arrived{0};
+    std::atomic<uint32_t> m_zoneLevels{0}; // byte 0 = zone 1; read by every ASF stream thread
 };
 
 } // namespace camsim

@@ -32,13 +32,18 @@ void Usage(FILE* out)
         "  --zone-read-403     answer zone reads with the busy page\n"
         "  --mjpeg-size WxH    Motion-JPEG picture size: 160x120, 160x128, 320x240 (default),\n"
         "                      640x480 or 704x480\n"
-        "  --audio-bits N      Motion-JPEG audio G.726 bits per sample, 2 to 5; 0 for none\n"
+        "  --asf-size WxH      ASF (MPEG-4) picture size, the same choice (default 320x240)\n"
+        "  --gop N             ASF pictures from one key frame to the next, 1 to 600 (default 30)\n"
+        "  --audio-bits N      audio G.726 bits per sample of both streams, 2 to 5; 0 for none\n"
         "                      (default 4)\n"
         "  --fault ENDPOINT:KIND[=VALUE]   delay=MS, hang, close=BYTES or status=CODE;\n"
-        "                      for img/mjpeg.cgi also stream=DEFECT and after=PICTURES\n"
-        "                      (default 2), DEFECT one of close, stall, bad-tag, bad-type,\n"
-        "                      bad-version, bad-offset, big-frame; repeat --fault to combine\n"
-        "                      kinds for one ENDPOINT, a path such as img/query.cgi or * for all\n"
+        "                      for the streams also stream=DEFECT and after=PICTURES\n"
+        "                      (default 2): for img/mjpeg.cgi DEFECT is one of close, stall,\n"
+        "                      bad-tag, bad-type, bad-version, bad-offset, big-frame; for\n"
+        "                      img/video.asf one of close, stall, audio-key, outside-object,\n"
+        "                      fill-overflow, short-packet, big-header, big-packet; repeat\n"
+        "                      --fault to combine kinds for one ENDPOINT, a path such as\n"
+        "                      img/query.cgi or * for all\n"
         "  --help              this text\n",
         out);
 }
@@ -121,6 +126,18 @@ int main(int argc, char** argv)
             config.mjpegSize = value();
             if (!camsim::ParseMJpegSize(config.mjpegSize, width, height)) {
                 std::fprintf(stderr, "camsim: bad --mjpeg-size\n");
+                return 2;
+            }
+        } else if (arg == "--asf-size") {
+            int width = 0, height = 0;
+            config.asfSize = value();
+            if (!camsim::ParseMJpegSize(config.asfSize, width, height)) {
+                std::fprintf(stderr, "camsim: bad --asf-size\n");
+                return 2;
+            }
+        } else if (arg == "--gop") {
+            if (!ParseCount(value(), 1, 600, config.gop)) {
+                std::fprintf(stderr, "camsim: --gop takes 1 to 600\n");
                 return 2;
             }
         } else if (arg == "--audio-bits") {

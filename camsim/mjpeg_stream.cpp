@@ -1,20 +1,17 @@
 #include "camsim/mjpeg_stream.h"
 
 #include "camsim/camera.h"
+#include "camsim/scene.h"
 
 #include <httplib.h>
-
-#include <spandsp.h>
 
 // libjpeg's header needs size_t and FILE declared first.
 #include <cstdio>
 #include <jpeglib.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <chrono>
-#include <cmath>
 #include <csetjmp>
 #include <cstring>
 #include <limits>
@@ -66,111 +63,6 @@ void AppendHeader(std::string& out, const Header& h, const std::string& text)
     out.append(field, sizeof field);
     Put(out, 0, 2); // reserved
 }
-
-// 5x7 digits, one byte per row, bit 4 the leftmost column.
-constexpr std::array<std::array<uint8_t, 7>, 10> kDigits = {{
-    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E},
-    {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},
-    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F},
-    {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},
-    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02},
-    {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},
-    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E},
-    {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},
-    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E},
-    {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},
-}};
-
-// A gradient backdrop, a bar sweeping across it, a ball bouncing over it and the picture counter.
-// Motion follows the time stamp, so it looks the same at every picture rate.
-class Scene
-{
-public:
-    Scene(int width, int height) : m_width(width), m_height(height)
-    {
-        m_backdrop.resize(size_t(width) * size_t(height) * 3);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                uint8_t* p = &m_backdrop[(size_t(y) * size_t(width) + size_t(x)) * 3];
-                p[0] = uint8_t(40 + 160 * x / std::max(1, width - 1));
-                p[1] = uint8_t(40 + 160 * y / std::max(1, height - 1));
-                p[2] = 150;
-            }
-        m_rgb = m_backdrop;
-    }
-
-    const uint8_t* Render(uint32_t timeMs, uint64_t counter)
-    {
-        std::memcpy(m_rgb.data(), m_backdrop.data(), m_rgb.size());
-
-        const int barWidth = std::max(2, m_width / 16);
-        const int barX = Bounce(timeMs, 3000, m_width - barWidth);
-        FillRect(barX, 0, barWidth, m_height, 240, 240, 240);
-
-        const int radius = std::max(3, m_height / 8);
-        const int cx = radius + Bounce(timeMs, 2300, m_width - 2 * radius);
-        const int cy = radius + Bounce(timeMs, 1700, m_height - 2 * radius);
-        for (int y = cy - radius; y <= cy + radius; ++y)
-            for (int x = cx - radius; x <= cx + radius; ++x)
-                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius)
-                    SetPixel(x, y, 220, 40, 30);
-
-        DrawCounter(counter);
-        return m_rgb.data();
-    }
-
-private:
-    // Goes 0 → span → 0 once per period.
-    static int Bounce(uint32_t timeMs, uint32_t periodMs, int span)
-    {
-        if (span <= 0)
-            return 0;
-        const uint32_t phase = timeMs % periodMs;
-        const uint32_t half = periodMs / 2;
-        const uint32_t up = phase < half ? phase : periodMs - phase;
-        return int(uint64_t(up) * uint64_t(span) / half);
-    }
-
-    void SetPixel(int x, int y, uint8_t r, uint8_t g, uint8_t b)
-    {
-        if (x < 0 || y < 0 || x >= m_width || y >= m_height)
-            return;
-        uint8_t* p = &m_rgb[(size_t(y) * size_t(m_width) + size_t(x)) * 3];
-        p[0] = r;
-        p[1] = g;
-        p[2] = b;
-    }
-
-    void FillRect(int x0, int y0, int w, int h, uint8_t r, uint8_t g, uint8_t b)
-    {
-        for (int y = std::max(0, y0); y < std::min(m_height, y0 + h); ++y)
-            for (int x = std::max(0, x0); x < std::min(m_width, x0 + w); ++x)
-                SetPixel(x, y, r, g, b);
-    }
-
-    void DrawCounter(uint64_t counter)
-    {
-        char digits[24];
-        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, counter);
-        (void)ec;
-        const int count = int(end - digits);
-        const int scale = std::max(1, m_height / 60);
-        const int margin = scale * 2;
-        FillRect(0, 0, count * 6 * scale + 2 * margin, 7 * scale + 2 * margin, 0, 0, 0);
-        for (int i = 0; i < count; ++i) {
-            const auto& glyph = kDigits[size_t(digits[i] - '0')];
-            for (int row = 0; row < 7; ++row)
-                for (int col = 0; col < 5; ++col)
-                    if (glyph[size_t(row)] & (0x10 >> col))
-                        FillRect(margin + (i * 6 + col) * scale, margin + row * scale, scale, scale,
-                                 255, 255, 0);
-        }
-    }
-
-    int m_width, m_height;
-    std::vector<uint8_t> m_backdrop;
-    std::vector<uint8_t> m_rgb;
-};
 
 // One compressor for the life of the stream, writing into a buffer that only ever grows.
 class JpegEncoder
@@ -301,6 +193,12 @@ bool ParseStreamDefect(std::string_view name, StreamDefect& defect)
         {"bad-version", StreamDefect::BadVersion},
         {"bad-offset", StreamDefect::BadOffset},
         {"big-frame", StreamDefect::BigFrame},
+        {"audio-key", StreamDefect::AudioKey},
+        {"outside-object", StreamDefect::OutsideObject},
+        {"fill-overflow", StreamDefect::FillOverflow},
+        {"short-packet", StreamDefect::ShortPacket},
+        {"big-header", StreamDefect::BigHeader},
+        {"big-packet", StreamDefect::BigPacket},
     };
     for (const auto& [text, value] : kNames)
         if (text == name) {
@@ -328,31 +226,15 @@ bool ParseMJpegSize(std::string_view text, int& width, int& height)
     return false;
 }
 
-int16_t SyntheticSound(uint64_t sample)
-{
-    constexpr double kPi = 3.14159265358979323846;
-    constexpr double kPeriod = 2.0, kLow = 300.0, kHigh = 1500.0;
-    const double t = double(sample % uint64_t(kPeriod * kAudioRate)) / kAudioRate;
-    // Phase of a linear sweep, restarting at zero each period.
-    const double phase = 2 * kPi * (kLow * t + (kHigh - kLow) * t * t / (2 * kPeriod));
-    return int16_t(std::lround(8000.0 * std::sin(phase)));
-}
-
 struct MJpegStreamSource::Impl
 {
     Impl(const MJpegStreamOptions& o) : scene(o.width, o.height), jpeg(o.width, o.height, o.quality)
     {
     }
-    ~Impl()
-    {
-        if (g726)
-            g726_free(g726);
-    }
     Scene scene;
     JpegEncoder jpeg;
-    g726_state_t* g726 = nullptr;
-    std::vector<int16_t> pcm;
-    std::vector<uint8_t> codes;
+    std::unique_ptr<SoundEncoder> sound;
+    std::string codes;
 };
 
 MJpegStreamSource::MJpegStreamSource(const MJpegStreamOptions& options, StreamFault fault)
@@ -377,12 +259,7 @@ MJpegStreamSource::MJpegStreamSource(const MJpegStreamOptions& options, StreamFa
         // over for the next one.
         const int fit = int(o.maxPayload / size_t(o.audioCodeSize)) * 8;
         m_samplesPerPacket = std::min(kAudioSamplesPerPacket, fit);
-        m_impl->g726 = g726_init(nullptr, o.audioCodeSize * kAudioRate, G726_ENCODING_LINEAR,
-                                 G726_PACKING_LEFT);
-        if (!m_impl->g726)
-            throw std::runtime_error("G.726 encoder setup failed");
-        m_impl->pcm.resize(size_t(m_samplesPerPacket));
-        m_impl->codes.resize(size_t(m_samplesPerPacket * o.audioCodeSize / 8));
+        m_impl->sound = std::make_unique<SoundEncoder>(o.audioCodeSize);
     }
 }
 
@@ -407,19 +284,16 @@ bool MJpegStreamSource::AudioGoesAlone() const
 
 void MJpegStreamSource::AppendAudioPacket(std::string& out)
 {
-    const uint64_t first = m_audioPackets * uint64_t(m_samplesPerPacket);
-    for (int i = 0; i < m_samplesPerPacket; ++i)
-        m_impl->pcm[size_t(i)] = SyntheticSound(first + uint64_t(i));
-    const int bytes =
-        g726_encode(m_impl->g726, m_impl->codes.data(), m_impl->pcm.data(), m_samplesPerPacket);
+    m_impl->codes.clear();
+    m_impl->sound->Encode(m_samplesPerPacket, m_impl->codes);
     Header h;
     h.type = kMJpegAudio;
     h.frameSize = uint32_t(m_samplesPerPacket / 4);
-    h.length = uint16_t(bytes);
+    h.length = uint16_t(m_impl->codes.size());
     h.timeMs = NextAudioTimeMs();
     h.codeSize = uint16_t(m_options.audioCodeSize);
     AppendHeader(out, h, m_options.text);
-    out.append(reinterpret_cast<const char*>(m_impl->codes.data()), size_t(bytes));
+    out += m_impl->codes;
     ++m_audioPackets;
 }
 
@@ -477,6 +351,12 @@ void MJpegStreamSource::Next(std::string& out)
                 m_stopAt = out.size() - start + kMJpegHeaderSize + length / 2;
             break;
         case StreamDefect::None:
+        case StreamDefect::AudioKey: // the ASF stream's own
+        case StreamDefect::OutsideObject:
+        case StreamDefect::FillOverflow:
+        case StreamDefect::ShortPacket:
+        case StreamDefect::BigHeader:
+        case StreamDefect::BigPacket:
             break;
         }
         AppendHeader(out, h, m_options.text);

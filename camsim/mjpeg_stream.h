@@ -6,6 +6,8 @@
 // MJpegStreamSource makes the bytes without networking or sleeping, so tests and benchmarks can
 // record a stream in memory; AddMJpegEndpoint paces the same bytes by real time over HTTP.
 
+#include "camsim/sound.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,7 +28,6 @@ inline constexpr uint8_t kMJpegAudio = 2;
 // size samples, so one packet fills one half exactly and playback keeps the real rate. For 2-bit
 // codes that is the payload length; for wider codes the payload is longer than the frame size.
 inline constexpr int kAudioSamplesPerPacket = 960;
-inline constexpr int kAudioRate = 8000;
 
 struct MJpegStreamOptions
 {
@@ -38,7 +39,8 @@ struct MJpegStreamOptions
     std::string text = "camsim"; // the header's 20 text bytes, cut or zero-padded
 };
 
-// What a faulty stream gets wrong, once, after `afterPictures` good pictures.
+// What a faulty stream gets wrong, once, after `afterPictures` good pictures. Each stream acts
+// on its own defects and ignores the others; close and stall serve both.
 enum class StreamDefect
 {
     None,
@@ -51,6 +53,13 @@ enum class StreamDefect
     // Every header of the picture claims more bytes than its packets carry, so the picture never
     // completes and the next picture's offset 0 does not match what was assembled.
     BigFrame,
+    // The ASF stream's ("img/video.asf", asf_stream.h tells what each does).
+    AudioKey,
+    OutsideObject,
+    FillOverflow,
+    ShortPacket,
+    BigHeader,
+    BigPacket,
 };
 
 struct StreamFault
@@ -59,13 +68,12 @@ struct StreamFault
     int afterPictures = 2;
 };
 
-// "close", "stall", "bad-tag", "bad-type", "bad-version", "bad-offset", "big-frame".
+// "close", "stall", "bad-tag", "bad-type", "bad-version", "bad-offset", "big-frame", and the
+// ASF stream's "audio-key", "outside-object", "fill-overflow", "short-packet", "big-header",
+// "big-packet".
 bool ParseStreamDefect(std::string_view name, StreamDefect& defect);
 // One of the sizes the camera offers: 160x120, 160x128, 320x240, 640x480, 704x480.
 bool ParseMJpegSize(std::string_view text, int& width, int& height);
-
-// The synthetic sound: a 300 to 1500 Hz sweep repeating every two seconds.
-int16_t SyntheticSound(uint64_t sample);
 
 class MJpegStreamSource
 {
