@@ -474,6 +474,11 @@ void AsfStreamSource::NextAudio(std::string& out)
         ClosePacket(out, false);
 }
 
+void AsfStreamSource::SetAim(int x, int y)
+{
+    m_impl->scene.SetAim(x, y);
+}
+
 void AsfStreamSource::Next(std::string& out)
 {
     Impl& s = *m_impl;
@@ -561,6 +566,8 @@ public:
             m_source.NextAudio(m_buffer);
             return Send(sink, 0, m_buffer.size());
         }
+        const auto [aimX, aimY] = m_camera.Aim();
+        m_source.SetAim(aimX, aimY);
         m_source.Next(m_buffer);
         const size_t stop = m_source.StopAt();
         if (stop == std::string::npos)

@@ -85,6 +85,8 @@ public:
 
     // Appends the packets of the audio objects due by the next picture's time, then those of the
     // picture.
+    // Where the virtual camera looks (Scene::SetAim).
+    void SetAim(int x, int y);
     void Next(std::string& out);
     // Appends the packets of the next audio object alone; nothing when the stream has no audio.
     void NextAudio(std::string& out);

@@ -454,6 +454,8 @@ void Camera::PanTilt(const httplib::Request& req, httplib::Response& res)
         std::lock_guard lock(m_mutex);
         m_panTilt.push_back(command);
     }
+    m_aimX += command.h;
+    m_aimY += command.v;
     res.set_content("OK\r\n", kTextType);
 }
 

@@ -116,6 +116,8 @@ public:
 
     std::vector<RequestRecord> Requests() const;
     std::vector<PanTiltCommand> PanTiltCommands() const;
+    // Where the pan/tilt head points: the sum of the commanded offsets (right, up).
+    std::pair<int, int> Aim() const { return {m_aimX.load(), m_aimY.load()}; }
     ZoneConfig Zones() const;
     void SetZones(const ZoneConfig& zones);
     int ActiveStreams() const { return m_activeStreams.load(); }
@@ -186,6 +188,7 @@ private:
     uint64_t m_nonceCounter = 0;
     std::atomic<int> m_activeStreams{0};
     std::atomic<int> m_arrived{0};
+    std::atomic<int> m_aimX{0}, m_aimY{0};
     std::atomic<uint32_t> m_zoneLevels{0}; // byte 0 = zone 1; read by every ASF stream thread
 };
 

@@ -303,6 +303,11 @@ void MJpegStreamSource::NextAudio(std::string& out)
         AppendAudioPacket(out);
 }
 
+void MJpegStreamSource::SetAim(int x, int y)
+{
+    m_impl->scene.SetAim(x, y);
+}
+
 void MJpegStreamSource::Next(std::string& out)
 {
     m_stopAt = std::string::npos;
@@ -419,6 +424,8 @@ public:
             m_source.NextAudio(m_buffer);
             return Send(sink, 0, m_buffer.size());
         }
+        const auto [aimX, aimY] = m_camera.Aim();
+        m_source.SetAim(aimX, aimY);
         m_source.Next(m_buffer);
         const size_t stop = m_source.StopAt();
         if (stop == std::string::npos)

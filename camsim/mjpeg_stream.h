@@ -86,6 +86,8 @@ public:
 
     // Appends the next picture's packets and, after its first packet, the audio packets whose
     // time stamp has come by the picture's time stamp.
+    // Where the virtual camera looks (Scene::SetAim).
+    void SetAim(int x, int y);
     void Next(std::string& out);
     // Appends the next audio packet alone; nothing when the stream has no audio.
     void NextAudio(std::string& out);

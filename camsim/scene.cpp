@@ -65,6 +65,21 @@ const uint8_t* Scene::Render(uint32_t timeMs, uint64_t counter)
             if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius)
                 SetPixel(x, y, 220, 40, 30);
 
+    if (m_aimX != 0 || m_aimY != 0) {
+        // Turning right shows what lay right of the picture; tilting up what lay above it.
+        const int ox = ((m_aimX % m_width) + m_width) % m_width;
+        const int oy = ((-m_aimY % m_height) + m_height) % m_height;
+        m_view.resize(m_rgb.size());
+        const size_t row = size_t(m_width) * 3;
+        for (int y = 0; y < m_height; ++y) {
+            const uint8_t* src = m_rgb.data() + size_t((y + oy) % m_height) * row;
+            uint8_t* dst = m_view.data() + size_t(y) * row;
+            const size_t right = size_t(m_width - ox) * 3;
+            std::memcpy(dst, src + size_t(ox) * 3, right);
+            std::memcpy(dst + right, src, size_t(ox) * 3);
+        }
+        m_rgb.swap(m_view);
+    }
     DrawCounter(counter);
     return m_rgb.data();
 }

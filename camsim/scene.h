@@ -17,6 +17,14 @@ public:
     // RGB rows top to bottom; stays valid until the next call.
     const uint8_t* Render(uint32_t timeMs, uint64_t counter);
 
+    // Where the virtual camera looks, in picture pixels right of and above where it started; the
+    // world turns past the picture, which wraps around (the counter stays put).
+    void SetAim(int x, int y)
+    {
+        m_aimX = x;
+        m_aimY = y;
+    }
+
     int Width() const { return m_width; }
     int Height() const { return m_height; }
 
@@ -28,6 +36,8 @@ private:
     int m_width, m_height;
     std::vector<uint8_t> m_backdrop;
     std::vector<uint8_t> m_rgb;
+    std::vector<uint8_t> m_view; // the world as the aimed camera sees it
+    int m_aimX = 0, m_aimY = 0;
 };
 
 // One plane of a planar picture: rows of `stride` bytes.
