@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <sys/wait.h>
 
@@ -42,11 +41,13 @@ TEST(Camhost, DemoWithoutADisplayPlaysAndReports)
                        " --demo --seconds 3 --screenshot " + shot.string() + " 2>/dev/null");
     ASSERT_TRUE(WIFEXITED(r.status)) << r.out;
     EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.out;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(\{"painted":(\d+),"decodeFailures":(\d+))")))
-        << r.out;
-    EXPECT_GT(std::stoi(m[1]), 0);
-    EXPECT_EQ(std::stoi(m[2]), 0);
+    auto number = [&](const std::string& key) {
+        const size_t at = r.out.find("\"" + key + "\":");
+        return at == std::string::npos ? -1 : std::atoi(r.out.c_str() + at + key.size() + 3);
+    };
+    ASSERT_NE(r.out.find("{\"painted\":"), std::string::npos) << r.out;
+    EXPECT_GT(number("painted"), 0);
+    EXPECT_EQ(number("decodeFailures"), 0);
     EXPECT_GT(std::filesystem::file_size(shot), 1000u);
     std::filesystem::remove(shot);
 }
