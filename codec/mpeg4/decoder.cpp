@@ -1,0 +1,243 @@
+// The exported interface: buffers, the call sequence of one picture, border
+// replication and the two output layouts. No exception leaves this file.
+#include "codec/mpeg4/decoder.h"
+
+#include "codec/mpeg4/headers.h"
+#include "codec/mpeg4/internal.h"
+#include "codec/mpeg4/macroblock.h"
+#include "codec/mpeg4/postfilter.h"
+#include "codec/mpeg4/tables.h"
+#include "codec/mpeg4/upscale.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+using namespace mpeg4;
+
+namespace {
+
+constexpr int kErrorUsed = 4;
+
+size_t luma_alloc(int w, int h) { return static_cast<size_t>(w + 2 * kLumaBorder) * (h + 2 * kLumaBorder); }
+size_t chroma_alloc(int w, int h) { return static_cast<size_t>(w / 2 + 2 * kChromaBorder) * (h / 2 + 2 * kChromaBorder); }
+
+bool alloc_frame(Frame& f, int w, int h)
+{
+    size_t sizes[3] = {luma_alloc(w, h), chroma_alloc(w, h), chroma_alloc(w, h)};
+    for (int p = 0; p < 3; ++p) {
+        f.alloc[p] = static_cast<uint8_t*>(std::calloc(sizes[p], 1));
+        if (!f.alloc[p])
+            return false;
+        // A first picture predicted from nothing sees black.
+        if (p)
+            std::memset(f.alloc[p], 128, sizes[p]);
+    }
+    return true;
+}
+
+void free_frame(Frame& f)
+{
+    for (uint8_t*& a : f.alloc) {
+        std::free(a);
+        a = nullptr;
+    }
+}
+
+void destroy_state(Mpeg4State* s)
+{
+    if (!s)
+        return;
+    free_frame(s->ref);
+    free_frame(s->cur);
+    std::free(s->mbs);
+    std::free(s->mvs);
+    std::free(s->work);
+    delete s;
+}
+
+// Strides and plane origins follow the stream size; the allocations are for
+// the creation size, which bounds it.
+void setup_geometry(Mpeg4State& s, const DECODER& d)
+{
+    s.pic_w = d.width;
+    s.pic_h = d.height;
+    s.mb_cols = (d.width + 15) / 16;
+    s.mb_rows = (d.height + 15) / 16;
+    s.stride[0] = d.width + 2 * kLumaBorder;
+    s.stride[1] = s.stride[2] = d.width / 2 + 2 * kChromaBorder;
+    for (Frame* f : {&s.ref, &s.cur})
+        for (int p = 0; p < 3; ++p)
+            f->plane[p] = f->alloc[p] + plane_offset(p, s.stride[p]);
+    s.time_inc_bits = time_increment_bits(s.time_inc_resolution);
+    if (!s.intra_matrix) {
+        s.intra_matrix = kDefaultIntraMatrix;
+        s.inter_matrix = kDefaultNonIntraMatrix;
+    }
+    std::memset(s.mbs, 0, sizeof(MbInfo) * s.mb_cols * s.mb_rows);
+    std::memset(s.mvs, 0, sizeof(Mv) * 4 * s.mb_cols * s.mb_rows);
+}
+
+void replicate_borders(uint8_t* origin, int stride, int w, int h, int border)
+{
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = origin + static_cast<ptrdiff_t>(y) * stride;
+        std::memset(row - border, row[0], border);
+        std::memset(row + w, row[w - 1], border);
+    }
+    const uint8_t* top = origin - border;
+    const uint8_t* bottom = origin + static_cast<ptrdiff_t>(h - 1) * stride - border;
+    for (int y = 1; y <= border; ++y) {
+        std::memcpy(origin - border - static_cast<ptrdiff_t>(y) * stride, top, w + 2 * border);
+        std::memcpy(origin - border + static_cast<ptrdiff_t>(h - 1 + y) * stride, bottom, w + 2 * border);
+    }
+}
+
+void write_output(Mpeg4State& s, const DECODER& d, unsigned char* out)
+{
+    const int w = d.width, h = d.height;
+    const int cw = w / 2, ch = h / 2;
+    const Frame& f = s.ref;
+    if (!d.upscaled) {
+        unsigned char* o = out;
+        for (int y = 0; y < h; ++y, o += w)
+            std::memcpy(o, f.plane[0] + static_cast<ptrdiff_t>(y) * s.stride[0], w);
+        for (int p = 1; p < 3; ++p)
+            for (int y = 0; y < ch; ++y, o += cw)
+                std::memcpy(o, f.plane[p] + static_cast<ptrdiff_t>(y) * s.stride[p], cw);
+        return;
+    }
+    const size_t luma = 4 * static_cast<size_t>(w) * h;
+    double_plane(f.plane[0], s.stride[0], w, h, 16, s.work);
+    std::memcpy(out, s.work, luma);
+    const size_t chroma = 4 * static_cast<size_t>(cw) * ch;
+    for (int p = 1; p < 3; ++p) {
+        double_plane(f.plane[p], s.stride[p], cw, ch, 8, s.work);
+        std::memcpy(out + luma + (p - 1) * chroma, s.work, chroma);
+    }
+}
+
+int fail(int* used)
+{
+    if (used)
+        *used = kErrorUsed;
+    return 1;
+}
+
+int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t size, int* used)
+{
+    if (used)
+        *used = 0;
+    if (!d || !d->state || !out || !data || !used)
+        return fail(used);
+    Mpeg4State& s = *d->state;
+    // `used` is an int; nothing real comes near this.
+    if (size > static_cast<size_t>(INT_MAX))
+        size = static_cast<size_t>(INT_MAX);
+    s.br.reset(data, size);
+
+    if (d->first_call) {
+        if (!parse_config_headers(s, *d))
+            return fail(used);
+        setup_geometry(s, *d);
+        if (s.profile == Profile::Motion)
+            d->postfilter_on = 1;
+    }
+    if (!parse_vop_header(s))
+        return fail(used);
+
+    const bool decodable = s.vop.coded && (s.vop.coding_type == kVopI || s.vop.coding_type == kVopP);
+    if (decodable) {
+        s.error = !decode_macroblocks(s);
+        if (s.error)
+            return fail(used);
+    }
+    // The stuffing closing a picture is at least one bit: drop the rest of
+    // the byte, or a whole byte when already aligned.
+    size_t consumed = s.br.bit_pos() / 8 + 1;
+    if (consumed > size)
+        consumed = size;
+    *used = static_cast<int>(consumed);
+
+    if (decodable) {
+        if (d->postfilter_on) {
+            int qp = s.profile == Profile::Viewer ? viewer_filter_strength(s.vop.coding_type, s.vop.quant)
+                                                  : s.vop.quant;
+            s.vop.quant = qp;
+            deblock_luma(s.cur.plane[0], s.stride[0], s.pic_w, s.pic_h, qp);
+        }
+        replicate_borders(s.cur.plane[0], s.stride[0], s.pic_w, s.pic_h, kLumaBorder);
+        for (int p = 1; p < 3; ++p)
+            replicate_borders(s.cur.plane[p], s.stride[p], s.pic_w / 2, s.pic_h / 2, kChromaBorder);
+        std::swap(s.ref, s.cur);
+    }
+    // Otherwise (vop_coded 0, B or sprite pictures) the previous picture is repeated.
+    d->first_call = 0;
+    write_output(s, *d, out);
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+DECODER* decoder_create_profile(int profile)
+{
+    if (profile != DECODER_PROFILE_VIEWER && profile != DECODER_PROFILE_MOTION)
+        return nullptr;
+    DECODER* d = static_cast<DECODER*>(std::calloc(1, sizeof(DECODER)));
+    if (!d)
+        return nullptr;
+    Mpeg4State* s = new (std::nothrow) Mpeg4State;
+    if (!s) {
+        std::free(d);
+        return nullptr;
+    }
+    d->state = s;
+    const bool viewer = profile == DECODER_PROFILE_VIEWER;
+    s->profile = viewer ? Profile::Viewer : Profile::Motion;
+    s->create_w = viewer ? 1024 : 640;
+    s->create_h = viewer ? 768 : 480;
+    s->idct = viewer ? idct_512 : idct_128;
+    s->mc = &mc_kernels_c();
+    const int w = s->create_w, h = s->create_h;
+    const size_t mbs = static_cast<size_t>((w + 15) / 16) * ((h + 15) / 16);
+    s->mbs = static_cast<MbInfo*>(std::calloc(mbs, sizeof(MbInfo)));
+    s->mvs = static_cast<Mv*>(std::calloc(mbs * 4, sizeof(Mv)));
+    s->work = static_cast<uint8_t*>(std::malloc(4 * static_cast<size_t>(w) * h));
+    if (!s->mbs || !s->mvs || !s->work || !alloc_frame(s->ref, w, h) || !alloc_frame(s->cur, w, h)) {
+        destroy_state(s);
+        std::free(d);
+        return nullptr;
+    }
+    d->width = w;
+    d->height = h;
+    d->first_call = 1;
+    d->upscaled = 1;
+    d->postfilter_on = viewer ? 1 : 0;
+    return d;
+}
+
+DECODER* decoder_create(void) { return decoder_create_profile(DECODER_PROFILE_VIEWER); }
+
+int decoder_decode(DECODER* dec, unsigned char* out, unsigned char* data, int* used)
+{
+    return decode(dec, out, data, SIZE_MAX, used);
+}
+
+int decoder_decode_sized(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size, int* used)
+{
+    return decode(dec, out, data, size, used);
+}
+
+int decoder_destroy(DECODER* dec)
+{
+    if (!dec)
+        return -1;
+    destroy_state(dec->state);
+    std::free(dec);
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,62 @@
+/* MPEG-4 Visual (ISO/IEC 14496-2) Simple Profile picture decoder, C interface.
+ *
+ * One decoder per stream, used by one thread at a time. The buffers are sized
+ * at creation for the profile's creation size and never grow; a stream whose
+ * layer header is larger in either direction is refused.
+ *
+ * Output layout: planar YUV 4:2:0, Y then U then V, rows top to bottom, no
+ * gaps. While `upscaled` is 1 the picture is doubled in both directions, so
+ * `out` must hold 6 * width * height bytes of the creation size; otherwise
+ * 1.5 * width * height bytes of the stream size. */
+#ifndef CAMCTL_CODEC_MPEG4_DECODER_H
+#define CAMCTL_CODEC_MPEG4_DECODER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The two modules carry the same decoder with these differences. */
+enum {
+    DECODER_PROFILE_VIEWER = 0, /* 1024x768, filter flag set at creation, smoothed strength, 512-scale transform */
+    DECODER_PROFILE_MOTION = 1  /* 640x480, filter flag set by the header pass, strength vop_quant, 128-scale transform */
+};
+
+struct Mpeg4State;
+
+typedef struct DECODER {
+    int32_t width;         /* creation size, then the layer header's */
+    int32_t height;
+    int32_t first_call;    /* 1 until headers were parsed and a picture decoded */
+    int32_t upscaled;      /* 1 until a layer header was parsed: output is doubled */
+    int32_t postfilter_on; /* deblock the picture being decoded; callers may clear it */
+    struct Mpeg4State* state; /* owned by the decoder */
+} DECODER;
+
+/* Viewer profile. Null when any buffer cannot be allocated. */
+DECODER* decoder_create(void);
+/* Either profile; null for an unknown profile or when memory runs out. */
+DECODER* decoder_create_profile(int profile);
+
+/* Decodes one picture (on the first call: the stream headers and one picture).
+ * Returns 0 and fills `out`, or 1 with `out` untouched. `*used` is the bytes
+ * consumed including the closing stuffing, or 4 on error.
+ * The length is unknown here: the bitstream must end where it says and the
+ * caller's buffer must extend at least 8 bytes past it. Prefer the sized call. */
+int decoder_decode(DECODER* dec, unsigned char* out, unsigned char* data, int* used);
+
+/* Same contract, reading never past data[size - 1]; running out of input
+ * fails the picture. */
+int decoder_decode_sized(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size,
+                         int* used);
+
+/* 0, or -1 for null. */
+int decoder_destroy(DECODER* dec);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
