@@ -28,13 +28,14 @@ struct Options
     double seconds = 0;
     std::string screenshot;
     bool stats = false;
+    std::string cameraType = "mpeg4"; // what the demo's camera answers in its util query
 };
 
 void Usage(FILE* out)
 {
     std::fputs("usage: camhost vuelo URL [--type jpeg|mpeg] [--pantilt on|off] [--rate R]\n"
                "                        [--size 160|320|640]\n"
-               "       camhost --demo\n"
+               "       camhost --demo [--camera-type mpeg4|jpeg]\n"
                "common: --offscreen  --seconds S  --screenshot FILE.png  --stats\n"
                "With --demo and no display the demo runs offscreen for a few seconds and writes\n"
                "camhost-demo.png and its statistics.\n",
@@ -71,6 +72,8 @@ bool Parse(int argc, char** argv, Options& o)
             o.seconds = std::atof(value().c_str());
         } else if (arg == "--screenshot") {
             o.screenshot = value();
+        } else if (arg == "--camera-type") {
+            o.cameraType = value();
         } else if (arg == "--stats") {
             o.stats = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -133,12 +136,13 @@ int main(int argc, char** argv)
     std::unique_ptr<camsim::Camera> camera;
     if (o.demo) {
         camsim::Config config;
-        config.videoType = "jpeg";
+        config.videoType = o.cameraType;
         camera = std::make_unique<camsim::Camera>(config);
         if (!camera->Start()) {
             std::fprintf(stderr, "camhost: the simulated camera cannot listen\n");
             return 1;
         }
+        // As a camera's page does: the stream URL of one type; the util query picks the stream.
         o.url = camera->BaseUrl() + "img/mjpeg.cgi";
         o.type = "jpeg";
         std::printf("simulated camera on %s\n", camera->BaseUrl().c_str());

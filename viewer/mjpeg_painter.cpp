@@ -5,6 +5,7 @@
 #include "platform/messages.h"
 #include "stream/frame_chain.h"
 
+#include <algorithm>
 #include <new>
 
 CMJpegPainter::CMJpegPainter(CFrameChain& video, CPanelClock& clock, CDrawSurface* surface,
@@ -69,8 +70,10 @@ int CMJpegPainter::Run()
             if (m_avSync) {
                 paint = false;
                 while (m_avSync) {
-                    if (timestamp < m_clock.Get()) {
+                    const uint32_t clock = m_clock.Get();
+                    if (timestamp < clock) {
                         paint = true;
+                        m_maxSyncLag = std::max(m_maxSyncLag.load(), clock - timestamp);
                         break;
                     }
                     if (m_stop)

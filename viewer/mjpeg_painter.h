@@ -33,6 +33,9 @@ public:
     // Pictures decoded and painted, and pictures that failed to decode, since construction.
     uint64_t Painted() const { return m_painted; }
     uint64_t DecodeFailures() const { return m_decodeFailures; }
+    // While audio plays: the largest lead of the panel clock over a picture's time stamp when
+    // the picture was released for painting.
+    uint32_t MaxSyncLag() const { return m_maxSyncLag; }
 
 private:
     void FreePending();
@@ -43,6 +46,7 @@ private:
     CPaintStep m_view;
     std::unique_ptr<CImageHolder> m_holder;
     std::atomic<bool> m_ready{false};
+    std::atomic<uint32_t> m_maxSyncLag{0};
     std::atomic<uint64_t> m_painted{0};
     std::atomic<uint64_t> m_decodeFailures{0};
 

@@ -94,9 +94,18 @@ CViewerPanel::CViewerPanel(QWidget* parent, const ViewerTimings& timings, Viewer
         m_hooks.desktopPictures =
             QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
 
+    m_audioPlayer = std::make_unique<CAudioPlayer>(
+        m_audioQueue, m_clock, this,
+        m_hooks.soundDevice ? m_hooks.soundDevice : CAudioPlayer::DeviceFromOptions({}));
+    m_mpegPainter =
+        std::make_unique<CMpeg4Painter>(m_videoQueue, m_clock, m_videoCap, &m_surface, this);
     m_mjpegPainter = std::make_unique<CMJpegPainter>(m_videoQueue, m_clock, &m_surface, this);
+    m_asfPlayer = std::make_unique<CAsfPlayer>(kViewerAsfProfile, m_videoQueue, &m_audioQueue,
+                                               *m_mpegPainter, m_audioPlayer.get(), this,
+                                               &m_videoCap,
+                                               m_timings.asf);
     m_mjpegPlayer = std::make_unique<CMJpegPlayer>(m_videoQueue, m_audioQueue, *m_mjpegPainter,
-                                                   nullptr, this, m_timings.mjpeg);
+                                                   m_audioPlayer.get(), this, m_timings.mjpeg);
     m_surface.SetNotifier([this] {
         if (!m_repaintPending.exchange(true))
             Post(kSurfaceUpdated, 0, 0);
@@ -106,9 +115,12 @@ CViewerPanel::CViewerPanel(QWidget* parent, const ViewerTimings& timings, Viewer
 
 CViewerPanel::~CViewerPanel()
 {
-    // Clients first (their stop procedures stop the painter), then the painter, then the queues.
+    // Clients first (their stop procedures stop the painters), then the painters, then the queues.
+    m_asfPlayer.reset();
     m_mjpegPlayer.reset();
+    m_mpegPainter.reset();
     m_mjpegPainter.reset();
+    m_audioPlayer.reset();
     m_audioQueue.Clear();
     m_videoQueue.Clear();
 }
@@ -233,7 +245,8 @@ void CViewerPanel::HandleMessage(uint32_t message, uintptr_t wParam)
         OnVideoReady();
         break;
     case WM_AUDIO_READY:
-        // Audio output arrives with the audio player; nothing to set before it exists.
+        if (m_audioPlayer->IsOpen())
+            m_audioPlayer->SetVolume(0); // full level
         break;
     case kSurfaceUpdated:
         m_repaintPending = false;
@@ -289,8 +302,9 @@ bool CViewerPanel::SetSource(const std::string& url, const std::string& frameTyp
 
     m_connected = true;
     HandUrlsToClients();
+    m_audioPlayer->SetPlayAudio();
     m_mjpegPainter->View().SetZoomActive(false);
-    m_playAudio = true;
+    m_mpegPainter->View().SetZoomActive(false);
     m_configured = true;
     return true;
 }
@@ -309,6 +323,7 @@ bool CViewerPanel::Login(std::string& ptctrl, std::string& ioctrl)
 
 void CViewerPanel::HandUrlsToClients()
 {
+    m_asfPlayer->SetUrl(m_asfUrl, m_user, m_password);
     m_mjpegPlayer->SetUrl(m_mjpegUrl, m_user, m_password);
 }
 
@@ -334,14 +349,22 @@ void CViewerPanel::RunUtilQuery()
 
 // --- Play, stop, restart ----------------------------------------------------------------------
 
-void CViewerPanel::StartPlay(int /*record*/, const std::string& recordFileName)
+void CViewerPanel::StartPlay(int record, const std::string& recordFileName)
 {
     if (!m_connected)
         return;
     RunUtilQuery();
     if (m_frameType == "mpeg") {
-        // The ASF client and its painter are not part of this build yet.
-        std::fprintf(stderr, "viewer: the camera streams MPEG-4, which this viewer cannot play yet\n");
+        if (!m_asfPlayer->Finished())
+            return;
+        m_clock.Set(0);
+        m_recordFileName = recordFileName;
+        m_mpegPainter->SetPanel(this);
+        m_audioPlayer->SetPanel(this);
+        m_asfPlayer->SetRecord(record != 0, recordFileName);
+        m_asfPlayer->SetUrl(m_asfUrl, m_user, m_password);
+        m_asfPlayer->Start();
+        update();
         return;
     }
     if (!m_mjpegPlayer->Finished())
@@ -349,6 +372,7 @@ void CViewerPanel::StartPlay(int /*record*/, const std::string& recordFileName)
     m_clock.Set(0);
     m_recordFileName = recordFileName;
     m_mjpegPainter->SetPanel(this);
+    m_audioPlayer->SetPanel(this);
     m_mjpegPlayer->SetUrl(MJpegUrlWithRate(m_mjpegUrl, m_frameRate), m_user, m_password);
     m_mjpegPlayer->Start();
     update();
@@ -357,14 +381,14 @@ void CViewerPanel::StartPlay(int /*record*/, const std::string& recordFileName)
 CStreamWorker* CViewerPanel::CurrentClient()
 {
     if (m_frameType == "mpeg")
-        return nullptr;
+        return m_asfPlayer.get();
     return m_mjpegPlayer.get();
 }
 
 CPaintStep* CViewerPanel::CurrentView()
 {
     if (m_frameType == "mpeg")
-        return nullptr;
+        return &m_mpegPainter->View();
     return &m_mjpegPainter->View();
 }
 
@@ -402,8 +426,8 @@ void CViewerPanel::OnPlayerResult(int code)
 ViewerStats CViewerPanel::Stats() const
 {
     ViewerStats s;
-    s.painted = m_mjpegPainter->Painted();
-    s.decodeFailures = m_mjpegPainter->DecodeFailures();
+    s.painted = m_mjpegPainter->Painted() + m_mpegPainter->Painted();
+    s.decodeFailures = m_mjpegPainter->DecodeFailures() + m_mpegPainter->DecodeFailures();
     s.restarts = m_restarts;
     s.results = m_results;
     return s;
@@ -413,20 +437,20 @@ ViewerStats CViewerPanel::Stats() const
 
 void CViewerPanel::SetZoomPercent(int percent)
 {
-    // Reaches the MPEG-4 painter only; kept until that painter exists.
-    m_mpegZoomPercent = percent;
+    // Reaches the MPEG-4 painter only, unchecked.
+    m_mpegPainter->View().SetZoomPercent(percent);
 }
 
 void CViewerPanel::SetPlayAudio()
 {
     if (m_connected)
-        m_playAudio = true;
+        m_audioPlayer->SetPlayAudio();
 }
 
 void CViewerPanel::StopPlayAudio()
 {
     if (m_connected)
-        m_playAudio = false;
+        m_audioPlayer->StopPlayAudio();
 }
 
 bool CViewerPanel::SetSize(int size)
@@ -450,6 +474,8 @@ bool CViewerPanel::SetSize(int size)
     m_upperLine->setGeometry(10, 10, lineWidth, 100);
     if (m_frameType != "mpeg")
         m_mjpegPainter->View().SetDisplaySize(m_displayWidth, m_displayHeight);
+    else
+        m_mpegPainter->View().SetDisplaySize(m_displayWidth, m_displayHeight);
     m_videoFrame->setGeometry(143, 0, m_displayWidth + 6, m_displayHeight + 6);
     SleepFor(m_timings.setSizeWait);
     update();
@@ -465,7 +491,7 @@ void CViewerPanel::OpenSettingPage(const std::string& argument)
 
 void CViewerPanel::OnVideoReady()
 {
-    if (!m_mjpegPainter->Ready())
+    if (!m_mjpegPainter->Ready() && !m_mpegPainter->Ready())
         return;
     CPaintStep* view = CurrentView();
     if (!view)

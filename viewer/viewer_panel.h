@@ -6,9 +6,12 @@
 #include "platform/messages.h"
 #include "stream/frame_chain.h"
 #include "stream/http_poster.h"
+#include "codec/audio/audio_player.h"
+#include "stream/asf_player.h"
 #include "stream/mjpeg_player.h"
 #include "viewer/draw_surface.h"
 #include "viewer/mjpeg_painter.h"
+#include "viewer/mpeg4_painter.h"
 
 #include <QWidget>
 
@@ -35,6 +38,7 @@ struct ViewerTimings
     uint32_t stopTimeoutMs = 70000;
     std::chrono::milliseconds setSizeWait{100};
     MJpegPlayerTimings mjpeg;
+    AsfPlayerTimings asf;
     PosterTimings poster;
     // The Snapshot button waits for the painter this often, this many times.
     std::chrono::milliseconds snapshotPoll{100};
@@ -58,6 +62,8 @@ struct ViewerHooks
     std::string settingsPath;
     // The desktop's pictures folder; empty: the platform's.
     std::string desktopPictures;
+    // The sound device; empty: the speaker when one opens, else the virtual device.
+    SoundDeviceFactory soundDevice;
 };
 
 // Counters for the host's statistics line.
@@ -110,6 +116,10 @@ public:
     ViewerStats Stats() const;
     CMJpegPainter& MJpegPainter() { return *m_mjpegPainter; }
     CMJpegPlayer& MJpegPlayer() { return *m_mjpegPlayer; }
+    CMpeg4Painter& Mpeg4Painter() { return *m_mpegPainter; }
+    CAsfPlayer& AsfPlayer() { return *m_asfPlayer; }
+    CAudioPlayer& AudioPlayer() { return *m_audioPlayer; }
+    int VideoCap() const { return m_videoCap; }
     CDrawSurface& Surface() { return m_surface; }
     QComboBox* ResolutionList() const { return m_resolutions; }
     QLabel* UpperLine() const { return m_upperLine; }
@@ -181,7 +191,11 @@ private:
     CFrameChain m_audioQueue;
     CPanelClock m_clock;
     CDrawSurface m_surface;
+    std::atomic<int> m_videoCap{kInitialVideoCap}; // written by the MPEG-4 painter
+    std::unique_ptr<CAudioPlayer> m_audioPlayer;
+    std::unique_ptr<CMpeg4Painter> m_mpegPainter;
     std::unique_ptr<CMJpegPainter> m_mjpegPainter;
+    std::unique_ptr<CAsfPlayer> m_asfPlayer;
     std::unique_ptr<CMJpegPlayer> m_mjpegPlayer;
 
     // Settings.
@@ -190,13 +204,10 @@ private:
     std::string m_recordFileName;
     std::string m_pictureFolder;
     std::string m_base, m_panTiltUrl, m_utilUrl, m_presetsUrl, m_imageUrl, m_asfUrl, m_mjpegUrl;
-    int m_videoCap = kInitialVideoCap;
     int m_resultsAccepted = 0;
     int m_sizeValue = 320;
     bool m_connected = false;
     bool m_configured = false;
-    bool m_playAudio = false;
-    int m_mpegZoomPercent = 100;
 
     // View state.
     bool m_zoomArmed = false, m_zoomPlaced = false;

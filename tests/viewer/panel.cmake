@@ -1,7 +1,8 @@
 # The panel, control and painters, headless against the simulated camera.
 camctl_add_test(viewer_panel_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/panel_test.cpp ${CMAKE_CURRENT_LIST_DIR}/paint_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/snapshot_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/snapshot_test.cpp ${CMAKE_CURRENT_LIST_DIR}/lipsync_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/mpeg_panel_test.cpp
   LIBS viewer camsim_core)
 # A screenshot of the playing panel is kept for people to look at.
 target_compile_definitions(viewer_panel_tests PRIVATE

@@ -18,6 +18,7 @@ inline QApplication& TestApp()
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("CAMCTL_SOUND", "virtual"); // no speaker in tests
         // The viewer reads and creates the user's settings and pictures folders: keep a test's
         // own, away from the real home.
         char home[] = "/tmp/camctl-viewer-test-XXXXXX";

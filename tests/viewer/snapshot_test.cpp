@@ -201,7 +201,6 @@ protected:
 
 TEST_F(SnapshotPanelTest, TwoSnapshotsInOneSecondLeaveOneFileAndNoPictureLeavesNone)
 {
-    timings.snapshotPolls = 3;
     Start();
     EXPECT_EQ(panel->OnSnapshot(), ""); // nothing playing: nothing served, nothing written
     EXPECT_TRUE(fs::is_empty(dir / "Pictures"));

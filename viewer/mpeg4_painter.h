@@ -1,0 +1,70 @@
+#pragma once
+// Paints the ASF stream's MPEG-4 pictures: decodes each with the stream's configuration headers
+// in front of the first, converts it to 24-bit pixels and paints it with the shared paint step.
+// It also sets the panel's video cap once per connection from the first decoded picture.
+
+#include "codec/color/yuv2rgb.h"
+#include "stream/media_sinks.h"
+#include "viewer/paint_step.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+struct DECODER;
+class CFrameChain;
+class CPanelClock;
+namespace platform {
+class MessageTarget;
+}
+
+class CMpeg4Painter : public IMpeg4Painter
+{
+public:
+    // The largest picture the painter holds.
+    static constexpr int kMaxWidth = 704;
+    static constexpr int kMaxHeight = 480;
+    static constexpr size_t kInputSize = size_t(kMaxWidth) * kMaxHeight;
+
+    CMpeg4Painter(CFrameChain& video, CPanelClock& clock, std::atomic<int>& videoCap,
+                  CDrawSurface* surface, platform::MessageTarget* panel);
+    ~CMpeg4Painter() override;
+
+    void SetPanel(platform::MessageTarget* panel) { m_panel = panel; }
+    void Prepare(int width, int height, const uint8_t* config, size_t configLength) override;
+    bool DecoderOpen() const override { return m_decoder != nullptr; }
+    void CloseDecoder() override;
+    int Run() override;
+    void OnError(int code) override;
+
+    CPaintStep& View() { return m_view; }
+    bool Ready() const { return m_ready; }
+    uint64_t Painted() const { return m_painted; }
+    uint64_t DecodeFailures() const { return m_decodeFailures; }
+    // While audio plays: the largest lead of the panel clock over a picture's time stamp when
+    // the picture was released for painting.
+    uint32_t MaxSyncLag() const { return m_maxSyncLag; }
+    uint64_t Skipped() const { return m_skipped; }
+    // Bytes handed to the decoder for the last picture it was given (tests check the first one
+    // carried the configuration in front).
+    size_t LastInputLength() const { return m_lastInput; }
+
+private:
+    CFrameChain& m_video;
+    CPanelClock& m_clock;
+    std::atomic<int>& m_videoCap;
+    std::atomic<platform::MessageTarget*> m_panel;
+    CPaintStep m_view;
+    CYuvConverter m_converter;
+    DECODER* m_decoder = nullptr;
+    std::vector<uint8_t> m_config;
+    bool m_firstFrame = false;
+    std::atomic<bool> m_ready{false};
+    std::atomic<uint32_t> m_maxSyncLag{0};
+    std::atomic<uint64_t> m_painted{0}, m_decodeFailures{0}, m_skipped{0};
+    std::atomic<size_t> m_lastInput{0};
+
+    std::vector<uint8_t> m_input;
+    std::vector<uint8_t> m_output;
+    std::vector<uint8_t> m_rgb;
+};
