@@ -23,7 +23,7 @@ CAsfPlayer::CAsfPlayer(const AsfProfile& profile, CFrameChain& video, CFrameChai
                        IMpeg4Painter& painter, IAudioPlayer* audioPlayer,
                        platform::MessageTarget* panel, const std::atomic<int>* videoCap,
                        const AsfPlayerTimings& timings)
-    : CPanelWorker(panel), m_profile(profile), m_video(video), m_audio(audio), m_painter(painter),
+    : CStreamClient(panel), m_profile(profile), m_video(video), m_audio(audio), m_painter(painter),
       m_audioPlayer(audioPlayer), m_videoCap(videoCap), m_timings(timings),
       m_parser(profile, video, profile.audio ? audio : nullptr, *this)
 {
@@ -32,14 +32,6 @@ CAsfPlayer::CAsfPlayer(const AsfProfile& profile, CFrameChain& video, CFrameChai
 CAsfPlayer::~CAsfPlayer()
 {
     Shutdown();
-}
-
-void CAsfPlayer::SetUrl(const std::string& url, const std::string& user,
-                        const std::string& password)
-{
-    m_url = url;
-    m_user = user;
-    m_password = password;
 }
 
 void CAsfPlayer::SetRecord(bool record, const std::string& fileName)
@@ -60,22 +52,12 @@ int CAsfPlayer::VideoCap() const
     return m_videoCap ? m_videoCap->load() : kInitialVideoCap;
 }
 
-int CAsfPlayer::Fail(int code, std::string message)
-{
-    m_lastMessage = std::move(message);
-    StopProcedure();
-    return code;
-}
-
 int CAsfPlayer::Run()
 {
     m_lastMessage.clear();
     try {
-        if (!Connect()) {
-            if (m_stop)
-                return Fail(kResultOk, {});
-            return Fail(kResultConnect, "Connect error");
-        }
+        if (!Connect())
+            return ConnectFailed();
         return ParseStream();
     } catch (const CPlayerException& e) {
         return Fail(e.Code(), e.Message());

@@ -7,6 +7,7 @@
 #include "platform/event.h"
 #include "stream/asf_parser.h"
 #include "stream/media_sinks.h"
+#include "stream/stream_client.h"
 #include "stream/stream_worker.h"
 
 #include <atomic>
@@ -34,7 +35,7 @@ struct AsfPlayerTimings
     ms stopSleep{1000};
 };
 
-class CAsfPlayer : public CPanelWorker, private IAsfParserEvents
+class CAsfPlayer : public CStreamClient, private IAsfParserEvents
 {
 public:
     // The motion-zone module's client has no audio queue and no audio player (both null).
@@ -43,13 +44,10 @@ public:
                const std::atomic<int>* videoCap, const AsfPlayerTimings& timings = {});
     ~CAsfPlayer() override;
 
-    // Only while the client is idle.
-    void SetUrl(const std::string& url, const std::string& user, const std::string& password);
     void SetRecord(bool record, const std::string& fileName);
 
     int Run() override;
 
-    const std::string& LastMessage() const { return m_lastMessage; }
     std::array<uint8_t, 4> ZoneLevels() const;
 
 private:
@@ -62,8 +60,7 @@ private:
     bool ReadExact(uint8_t* target, size_t length);
     bool WaitReadDone();
     void Record(const uint8_t* data, size_t length);
-    void StopProcedure();
-    int Fail(int code, std::string message);
+    void StopProcedure() override;
     int ParseStream();
 
     void PrepareVideo(int width, int height, const uint8_t* config, size_t length) override;
@@ -79,11 +76,9 @@ private:
     AsfPlayerTimings m_timings;
     CAsfParser m_parser;
 
-    std::string m_url, m_user, m_password;
     bool m_record = false;
     std::string m_recordName;
     std::FILE* m_recordFile = nullptr;
-    std::string m_lastMessage;
 
     std::unique_ptr<platform::HttpStream> m_stream;
     std::thread m_reader;

@@ -29,7 +29,7 @@ bool IsHttpUrl(const std::string& url)
 CMJpegPlayer::CMJpegPlayer(CFrameChain& video, CFrameChain& audio, IMJpegPainter& painter,
                            IAudioPlayer* audioPlayer, platform::MessageTarget* panel,
                            const MJpegPlayerTimings& timings)
-    : CPanelWorker(panel), m_video(video), m_audio(audio), m_painter(painter),
+    : CStreamClient(panel), m_video(video), m_audio(audio), m_painter(painter),
       m_audioPlayer(audioPlayer), m_timings(timings), m_parser(video, audio, *this)
 {
 }
@@ -39,30 +39,12 @@ CMJpegPlayer::~CMJpegPlayer()
     Shutdown();
 }
 
-void CMJpegPlayer::SetUrl(const std::string& url, const std::string& user,
-                          const std::string& password)
-{
-    m_url = url;
-    m_user = user;
-    m_password = password;
-}
-
-int CMJpegPlayer::Fail(int code, std::string message)
-{
-    m_lastMessage = std::move(message);
-    StopProcedure();
-    return code;
-}
-
 int CMJpegPlayer::Run()
 {
     m_lastMessage.clear();
     try {
-        if (!Connect()) {
-            if (m_stop)
-                return Fail(kResultOk, {});
-            return Fail(kResultConnect, "Connect error");
-        }
+        if (!Connect())
+            return ConnectFailed();
     } catch (const CPlayerException& e) {
         return Fail(e.Code(), e.Message());
     } catch (...) {

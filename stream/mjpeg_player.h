@@ -7,6 +7,7 @@
 #include "platform/event.h"
 #include "stream/media_sinks.h"
 #include "stream/mjpeg_parser.h"
+#include "stream/stream_client.h"
 #include "stream/stream_worker.h"
 
 #include <atomic>
@@ -32,7 +33,7 @@ struct MJpegPlayerTimings
     ms stopSleep{1000};   // before the queues are drained
 };
 
-class CMJpegPlayer : public CPanelWorker, private IMJpegParserEvents
+class CMJpegPlayer : public CStreamClient, private IMJpegParserEvents
 {
 public:
     static constexpr size_t kBlockSize = 2048;
@@ -43,13 +44,9 @@ public:
                  const MJpegPlayerTimings& timings = {});
     ~CMJpegPlayer() override;
 
-    // Only while the client is idle.
-    void SetUrl(const std::string& url, const std::string& user, const std::string& password);
 
     int Run() override;
 
-    // Diagnostic text of the last failure; read it once the worker has finished.
-    const std::string& LastMessage() const { return m_lastMessage; }
 
 private:
     bool Connect();
@@ -57,8 +54,7 @@ private:
     // False when the stop flag ended the wait; else `count` holds the block's size (0: failed).
     bool GetNextBlock(size_t& count);
     void ReaderLoop();
-    void StopProcedure();
-    int Fail(int code, std::string message);
+    void StopProcedure() override;
 
     void StartPainter(int width, int height) override;
     bool StartAudio(int codeSize, int frameSize) override;
@@ -70,8 +66,6 @@ private:
     MJpegPlayerTimings m_timings;
     CMJpegParser m_parser;
 
-    std::string m_url, m_user, m_password;
-    std::string m_lastMessage;
 
     std::unique_ptr<platform::HttpStream> m_stream;
     std::vector<uint8_t> m_readBuffer;  // written by the reader between the two events
