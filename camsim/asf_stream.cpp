@@ -2,6 +2,7 @@
 
 #include "camsim/camera.h"
 #include "camsim/mpeg4_narrow.h"
+#include "camsim/paced_reply.h"
 #include "camsim/scene.h"
 #include "camsim/sound.h"
 
@@ -535,93 +536,6 @@ std::string RecordAsfStream(const AsfStreamOptions& options, int pictures, Strea
 
 namespace {
 
-// One stream reply, alive as long as httplib keeps the reply's content provider. Only the server
-// thread that sends the reply touches it.
-class AsfReply
-{
-public:
-    AsfReply(Camera& camera, Camera::StreamSlot slot, const AsfStreamOptions& options,
-             StreamFault fault)
-        : m_camera(camera), m_slot(std::move(slot)), m_source(options, fault),
-          m_defect(fault.defect)
-    {
-    }
-
-    // One step of the stream: false ends the reply (and drops the connection).
-    bool Step(httplib::DataSink& sink)
-    {
-        if (!m_started) {
-            m_started = true;
-            m_start = Clock::now();
-            const std::string& header = m_source.Header();
-            return sink.write(header.data(), header.size());
-        }
-        const bool alone = m_source.AudioGoesAlone();
-        const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
-        if (!WaitUntil(due))
-            return false;
-        m_source.SetZoneLevels(m_camera.ZoneLevels());
-        m_buffer.clear();
-        if (alone) {
-            m_source.NextAudio(m_buffer);
-            return Send(sink, 0, m_buffer.size());
-        }
-        const auto [aimX, aimY] = m_camera.Aim();
-        m_source.SetAim(aimX, aimY);
-        m_source.Next(m_buffer);
-        const size_t stop = m_source.StopAt();
-        if (stop == std::string::npos)
-            return Send(sink, 0, m_buffer.size());
-        if (!Send(sink, 0, stop) || m_defect == StreamDefect::Close)
-            return false;
-        if (m_defect == StreamDefect::ShortPacket) {
-            sink.done();
-            return true;
-        }
-        while (m_camera.FaultFor(kEndpoint).stream == "stall")
-            if (m_camera.WaitStopping(20))
-                return false;
-        // Go on from here rather than sending the pictures missed while stalled in one burst.
-        m_start = Clock::now() - std::chrono::milliseconds(due);
-        return Send(sink, stop, m_buffer.size() - stop);
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-
-    bool WaitUntil(uint32_t dueMs)
-    {
-        for (;;) {
-            if (m_camera.Stopping())
-                return false;
-            const auto late = Clock::now() - (m_start + std::chrono::milliseconds(dueMs));
-            if (late >= Clock::duration::zero()) {
-                // A slow reader must not be made up for with a burst later.
-                if (late > std::chrono::seconds(1))
-                    m_start += std::chrono::duration_cast<Clock::duration>(late);
-                return true;
-            }
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(-late);
-            if (m_camera.WaitStopping(int(wait.count())))
-                return false;
-        }
-    }
-
-    bool Send(httplib::DataSink& sink, size_t from, size_t count)
-    {
-        // A zero-length write would end httplib's chunked reply.
-        return count == 0 || sink.write(m_buffer.data() + from, count);
-    }
-
-    Camera& m_camera;
-    Camera::StreamSlot m_slot; // held until the reply is gone
-    AsfStreamSource m_source;
-    StreamDefect m_defect;
-    std::string m_buffer;
-    bool m_started = false;
-    Clock::time_point m_start{};
-};
-
 void AsfStreamReply(Camera& camera, const httplib::Request& req, httplib::Response& res)
 {
     Camera::StreamSlot slot = camera.AcquireStreamSlot();
@@ -648,7 +562,8 @@ void AsfStreamReply(Camera& camera, const httplib::Request& req, httplib::Respon
         streamFault.defect = StreamDefect::None;
 
     // The encoder opens here, so a failure is the server's error page rather than a cut stream.
-    auto reply = std::make_shared<AsfReply>(camera, std::move(slot), options, streamFault);
+    auto reply = std::make_shared<PacedReply<AsfStreamSource>>(camera, std::move(slot), kEndpoint,
+                                                               options, streamFault);
     res.set_chunked_content_provider(
         "video/x-ms-asf", [reply](size_t, httplib::DataSink& sink) { return reply->Step(sink); });
 }

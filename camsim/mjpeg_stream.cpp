@@ -1,6 +1,7 @@
 #include "camsim/mjpeg_stream.h"
 
 #include "camsim/camera.h"
+#include "camsim/paced_reply.h"
 #include "camsim/scene.h"
 
 #include <httplib.h>
@@ -396,86 +397,6 @@ std::string RecordMJpegStream(const MJpegStreamOptions& options, int pictures, S
 
 namespace {
 
-// One stream reply, alive as long as httplib keeps the reply's content provider. Only the server
-// thread that sends the reply touches it.
-class StreamReply
-{
-public:
-    StreamReply(Camera& camera, Camera::StreamSlot slot, const MJpegStreamOptions& options,
-                StreamFault fault)
-        : m_camera(camera), m_slot(std::move(slot)), m_source(options, fault),
-          m_defect(fault.defect)
-    {
-    }
-
-    // One step of the stream: false ends the reply (and drops the connection).
-    bool Step(httplib::DataSink& sink)
-    {
-        if (!m_started) {
-            m_started = true;
-            m_start = Clock::now();
-        }
-        const bool alone = m_source.AudioGoesAlone();
-        const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
-        if (!WaitUntil(due))
-            return false;
-        m_buffer.clear();
-        if (alone) {
-            m_source.NextAudio(m_buffer);
-            return Send(sink, 0, m_buffer.size());
-        }
-        const auto [aimX, aimY] = m_camera.Aim();
-        m_source.SetAim(aimX, aimY);
-        m_source.Next(m_buffer);
-        const size_t stop = m_source.StopAt();
-        if (stop == std::string::npos)
-            return Send(sink, 0, m_buffer.size());
-        if (!Send(sink, 0, stop) || m_defect == StreamDefect::Close)
-            return false;
-        while (m_camera.FaultFor(kEndpoint).stream == "stall")
-            if (m_camera.WaitStopping(20))
-                return false;
-        // Go on from here rather than sending the pictures missed while stalled in one burst.
-        m_start = Clock::now() - std::chrono::milliseconds(due);
-        return Send(sink, stop, m_buffer.size() - stop);
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-
-    bool WaitUntil(uint32_t dueMs)
-    {
-        for (;;) {
-            if (m_camera.Stopping())
-                return false;
-            const auto late = Clock::now() - (m_start + std::chrono::milliseconds(dueMs));
-            if (late >= Clock::duration::zero()) {
-                // A slow reader must not be made up for with a burst later.
-                if (late > std::chrono::seconds(1))
-                    m_start += std::chrono::duration_cast<Clock::duration>(late);
-                return true;
-            }
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(-late);
-            if (m_camera.WaitStopping(int(wait.count())))
-                return false;
-        }
-    }
-
-    bool Send(httplib::DataSink& sink, size_t from, size_t count)
-    {
-        // A zero-length write would end httplib's chunked reply.
-        return count == 0 || sink.write(m_buffer.data() + from, count);
-    }
-
-    Camera& m_camera;
-    Camera::StreamSlot m_slot; // held until the reply is gone
-    MJpegStreamSource m_source;
-    StreamDefect m_defect;
-    std::string m_buffer;
-    bool m_started = false;
-    Clock::time_point m_start{};
-};
-
 void MJpegReply(Camera& camera, const httplib::Request& req, httplib::Response& res)
 {
     Camera::StreamSlot slot = camera.AcquireStreamSlot();
@@ -500,7 +421,8 @@ void MJpegReply(Camera& camera, const httplib::Request& req, httplib::Response& 
     if (!ParseStreamDefect(fault.stream, streamFault.defect))
         streamFault.defect = StreamDefect::None;
 
-    auto reply = std::make_shared<StreamReply>(camera, std::move(slot), options, streamFault);
+    auto reply = std::make_shared<PacedReply<MJpegStreamSource>>(camera, std::move(slot), kEndpoint,
+                                                               options, streamFault);
     res.set_chunked_content_provider(
         "application/octet-stream",
         [reply](size_t, httplib::DataSink& sink) { return reply->Step(sink); });

@@ -1,0 +1,108 @@
+#pragma once
+// A live stream reply paced by real time: the source's pictures and audio go out when their time
+// stamps fall due, the camera's aim and zone levels reach the source before each picture, and a
+// stream defect cuts, stalls or ends the reply where the source says. Both streams use it; only
+// the server thread that sends the reply touches it.
+
+#include "camsim/camera.h"
+#include "camsim/mjpeg_stream.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <string>
+
+namespace camsim {
+
+template <class Source>
+class PacedReply
+{
+public:
+    template <class Options>
+    PacedReply(Camera& camera, Camera::StreamSlot slot, std::string endpoint,
+               const Options& options, StreamFault fault)
+        : m_camera(camera), m_slot(std::move(slot)), m_endpoint(std::move(endpoint)),
+          m_source(options, fault), m_defect(fault.defect)
+    {
+    }
+
+    // One step of the stream: false ends the reply (and drops the connection).
+    bool Step(httplib::DataSink& sink)
+    {
+        if (!m_started) {
+            m_started = true;
+            m_start = Clock::now();
+            if constexpr (requires { m_source.Header(); }) {
+                const std::string& header = m_source.Header();
+                return sink.write(header.data(), header.size());
+            }
+        }
+        const bool alone = m_source.AudioGoesAlone();
+        const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
+        if (!WaitUntil(due))
+            return false;
+        if constexpr (requires { m_source.SetZoneLevels(m_camera.ZoneLevels()); })
+            m_source.SetZoneLevels(m_camera.ZoneLevels());
+        m_buffer.clear();
+        if (alone) {
+            m_source.NextAudio(m_buffer);
+            return Send(sink, 0, m_buffer.size());
+        }
+        const auto [aimX, aimY] = m_camera.Aim();
+        m_source.SetAim(aimX, aimY);
+        m_source.Next(m_buffer);
+        const size_t stop = m_source.StopAt();
+        if (stop == std::string::npos)
+            return Send(sink, 0, m_buffer.size());
+        if (!Send(sink, 0, stop) || m_defect == StreamDefect::Close)
+            return false;
+        if (m_defect == StreamDefect::ShortPacket) {
+            sink.done();
+            return true;
+        }
+        while (m_camera.FaultFor(m_endpoint).stream == "stall")
+            if (m_camera.WaitStopping(20))
+                return false;
+        // Go on from here rather than sending the pictures missed while stalled in one burst.
+        m_start = Clock::now() - std::chrono::milliseconds(due);
+        return Send(sink, stop, m_buffer.size() - stop);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool WaitUntil(uint32_t dueMs)
+    {
+        for (;;) {
+            if (m_camera.Stopping())
+                return false;
+            const auto late = Clock::now() - (m_start + std::chrono::milliseconds(dueMs));
+            if (late >= Clock::duration::zero()) {
+                // A slow reader must not be made up for with a burst later.
+                if (late > std::chrono::seconds(1))
+                    m_start += std::chrono::duration_cast<Clock::duration>(late);
+                return true;
+            }
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(-late);
+            if (m_camera.WaitStopping(int(wait.count())))
+                return false;
+        }
+    }
+
+    bool Send(httplib::DataSink& sink, size_t from, size_t count)
+    {
+        // A zero-length write would end httplib's chunked reply.
+        return count == 0 || sink.write(m_buffer.data() + from, count);
+    }
+
+    Camera& m_camera;
+    Camera::StreamSlot m_slot; // held until the reply is gone
+    std::string m_endpoint;
+    Source m_source;
+    StreamDefect m_defect;
+    std::string m_buffer;
+    bool m_started = false;
+    Clock::time_point m_start{};
+};
+
+} // namespace camsim
