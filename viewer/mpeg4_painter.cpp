@@ -99,6 +99,8 @@ int CMpeg4Painter::Run()
                 continue;
             }
             m_lastInput = length;
+            if (prefix)
+                m_firstInput = length;
 
             int used = 0;
             const int result = decoder_decode_sized(m_decoder, m_output.data(), m_input.data(),

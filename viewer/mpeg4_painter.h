@@ -48,6 +48,7 @@ public:
     // Bytes handed to the decoder for the last picture it was given (tests check the first one
     // carried the configuration in front).
     size_t LastInputLength() const { return m_lastInput; }
+    size_t FirstInputLength() const { return m_firstInput; }
 
 private:
     CFrameChain& m_video;
@@ -63,6 +64,7 @@ private:
     std::atomic<uint32_t> m_maxSyncLag{0};
     std::atomic<uint64_t> m_painted{0}, m_decodeFailures{0}, m_skipped{0};
     std::atomic<size_t> m_lastInput{0};
+    std::atomic<size_t> m_firstInput{0};
 
     std::vector<uint8_t> m_input;
     std::vector<uint8_t> m_output;

@@ -43,6 +43,10 @@ TEST(MpegPanel, PlaysTheAsfStreamSetsTheVideoCapAndZooms)
         EXPECT_EQ(panel.VideoCap(), wide ? 12 : 36);
         EXPECT_EQ(panel.Mpeg4Painter().View().PictureWidth(), wide ? 640 : 320);
         EXPECT_EQ(panel.Stats().decodeFailures, 0u);
+        // The first picture went in with the stream's configuration headers in front.
+        CMpeg4Painter& painter = panel.Mpeg4Painter();
+        EXPECT_GT(painter.FirstInputLength(), 0u);
+        EXPECT_NE(painter.FirstInputLength(), painter.LastInputLength());
         panel.Surface().WithFrame([&](const SurfaceFrame& f) {
             EXPECT_EQ(f.width, wide ? 640 : 320);
             EXPECT_EQ(f.where, (SurfaceRect{146, 3, wide ? 640 : 320, wide ? 480 : 240}));

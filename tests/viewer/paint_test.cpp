@@ -2,6 +2,9 @@
 #include "viewer/paint_step.h"
 #include "viewer/vuelo_ctrl.h"
 
+#include "platform/messages.h"
+#include "stream/frame_chain.h"
+
 #include "qt_env.h"
 
 #include <gtest/gtest.h>
@@ -210,4 +213,25 @@ TEST(PanelZoom, TransformButtonsToggleAndExcludeEachOtherAndZoom)
     panel.OnRotate(); // and a transform switches zoom off
     EXPECT_FALSE(panel.ZoomArmed());
     EXPECT_EQ(view.Transform(), kTransformRotate);
+}
+
+TEST(MJpegPainter, APictureThatDoesNotDecodeEndsThePainterWith430)
+{
+    CFrameChain queue;
+    CPanelClock clock;
+    CDrawSurface surface;
+    platform::MessageQueue panel;
+    CMJpegPainter painter(queue, clock, &surface, &panel);
+    painter.Prepare(320, 240);
+    EXPECT_TRUE(panel.TakeMessage(WM_VIDEO_READY, std::chrono::seconds(1)));
+    uint8_t* junk = AllocFrameData(100);
+    std::fill(junk, junk + 100, uint8_t(0x5A));
+    queue.Add(junk, 100, 0);
+    ASSERT_TRUE(painter.Start());
+    auto result = panel.TakeMessage(WM_PLAYER_RESULT, std::chrono::seconds(20));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->wParam, 430u);
+    EXPECT_FALSE(painter.Ready());
+    EXPECT_EQ(painter.DecodeFailures(), 1u);
+    EXPECT_EQ(queue.GetCount(), 0);
 }
