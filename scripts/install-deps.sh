@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   portaudio19-dev
   libcpp-httplib-dev
-  libavcodec-dev libavutil-dev
+  libavcodec-dev libavutil-dev libswscale-dev libyuv-dev
   libspandsp-dev
   ffmpeg curl
   libgtest-dev libgmock-dev libbenchmark-dev
