@@ -1,5 +1,6 @@
 #include "stream/asf_parser.h"
 
+#include "stream/byte_order.h"
 #include "stream/frame_chain.h"
 #include "stream/stream_worker.h"
 
@@ -29,17 +30,6 @@ constexpr uint32_t kMaxObjectSize = 16u << 20;
 
 constexpr uint8_t kVideo = 0x01, kVideoKey = 0x81, kAudio = 0x02;
 
-uint16_t Le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 [[noreturn]] void Fail(int code, const std::string& message)
 {
     throw CPlayerException(code, message);
@@ -54,20 +44,7 @@ uint8_t* NewObject(uint32_t size)
 {
     if (size > kMaxObjectSize)
         throw std::bad_alloc();
-    uint8_t* block = AllocFrameData(size);
-    if (!block)
-        throw std::bad_alloc();
-    return block;
-}
-
-void Queue(CFrameChain& chain, uint8_t* data, uint32_t size, uint32_t timestamp)
-{
-    try {
-        chain.Add(data, static_cast<int32_t>(size), timestamp);
-    } catch (...) {
-        FreeFrameData(data);
-        throw;
-    }
+    return AllocFrameDataOrThrow(size);
 }
 
 } // namespace
@@ -275,7 +252,7 @@ void CAsfParser::QueueVideo(uint8_t* frame, bool key)
         }
         m_keyFrameWait = false;
     }
-    Queue(m_video, frame, size, m_presentationTime);
+    m_video.AddOrFree(frame, static_cast<int32_t>(size), m_presentationTime);
 }
 
 void CAsfParser::AudioPayload(uint32_t offset, const uint8_t* data, uint32_t length)
@@ -318,5 +295,5 @@ void CAsfParser::AudioPayload(uint32_t offset, const uint8_t* data, uint32_t len
     const uint32_t size = m_audioTotal;
     m_audioObject = nullptr;
     m_audioTotal = m_audioFill = 0;
-    Queue(*m_audio, frame, size, m_presentationTime);
+    m_audio->AddOrFree(frame, static_cast<int32_t>(size), m_presentationTime);
 }

@@ -97,3 +97,21 @@ uint32_t CPanelClock::Get() const
     std::lock_guard lock(m_lock);
     return m_timestamp;
 }
+
+uint8_t* AllocFrameDataOrThrow(size_t size)
+{
+    uint8_t* block = AllocFrameData(size);
+    if (!block)
+        throw std::bad_alloc();
+    return block;
+}
+
+void CFrameChain::AddOrFree(uint8_t* data, int32_t size, uint32_t timestamp)
+{
+    try {
+        Add(data, size, timestamp);
+    } catch (...) {
+        FreeFrameData(data);
+        throw;
+    }
+}

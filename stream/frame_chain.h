@@ -24,6 +24,9 @@ void FreeFrameData(uint8_t* data) noexcept;
 // Frees a node returned by Remove together with its data block.
 void FreeFrame(FrameChainNode* node) noexcept;
 
+// For parsers: a block of `size` bytes, or std::bad_alloc.
+uint8_t* AllocFrameDataOrThrow(size_t size);
+
 class CFrameChain
 {
 public:
@@ -36,6 +39,8 @@ public:
     // Appends a frame; the chain owns `data` from here on. Throws std::bad_alloc when no node can
     // be allocated (the data block then still belongs to the caller).
     FrameChainNode* Add(uint8_t* data, int32_t size, uint32_t timestamp);
+    // Add that frees the block itself when no node can be had, before passing the failure on.
+    void AddOrFree(uint8_t* data, int32_t size, uint32_t timestamp);
     // Unlinks the oldest frame and copies its fields out; nullptr (out arguments untouched) when
     // the chain is empty.
     FrameChainNode* Remove(uint8_t** data, int32_t* size, uint32_t* timestamp);

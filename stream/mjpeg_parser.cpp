@@ -1,5 +1,6 @@
 #include "stream/mjpeg_parser.h"
 
+#include "stream/byte_order.h"
 #include "stream/frame_chain.h"
 #include "stream/stream_worker.h"
 
@@ -10,39 +11,9 @@
 
 namespace {
 
-uint16_t Le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 [[noreturn]] void Malformed(const char* message)
 {
     throw CMJpegPlayerException(kResultMalformed, message);
-}
-
-uint8_t* Allocate(size_t size)
-{
-    uint8_t* block = AllocFrameData(size);
-    if (!block)
-        throw std::bad_alloc();
-    return block;
-}
-
-// Queues a block or, when the chain cannot take it, frees it before passing the failure on.
-void Queue(CFrameChain& chain, uint8_t* data, uint32_t size, uint32_t timestamp)
-{
-    try {
-        chain.Add(data, static_cast<int32_t>(size), timestamp);
-    } catch (...) {
-        FreeFrameData(data);
-        throw;
-    }
 }
 
 } // namespace
@@ -145,7 +116,7 @@ void CMJpegParser::HeaderStep(const uint8_t* data, size_t size, size_t& cursor)
         Malformed("Header version error.");
 
     FreeFrameData(m_packet);
-    m_packet = Allocate(h.payloadLength);
+    m_packet = AllocFrameDataOrThrow(h.payloadLength);
     m_packetFill = 0;
     m_header = h;
 
@@ -155,7 +126,7 @@ void CMJpegParser::HeaderStep(const uint8_t* data, size_t size, size_t& cursor)
                 Malformed("Header frame begin offset location error.");
             if (h.frameSize > kMaxFrameSize)
                 throw std::bad_alloc();
-            m_picture = Allocate(h.frameSize);
+            m_picture = AllocFrameDataOrThrow(h.frameSize);
             m_pictureSize = h.frameSize;
             m_pictureFill = 0;
             m_pictureTimestamp = h.timestamp;
@@ -200,13 +171,14 @@ void CMJpegParser::PayloadStep(const uint8_t* data, size_t size, size_t& cursor)
             if (m_video.GetCount() >= kVideoQueueLimit)
                 FreeFrameData(picture);
             else
-                Queue(m_video, picture, m_pictureSize, m_pictureTimestamp);
+                m_video.AddOrFree(picture, static_cast<int32_t>(m_pictureSize),
+                                  m_pictureTimestamp);
         }
     } else {
         uint8_t* packet = m_packet;
         m_packet = nullptr;
         if (m_audioEnabled && m_audio.GetCount() < kAudioQueueLimit)
-            Queue(m_audio, packet, static_cast<uint32_t>(length), m_header.timestamp);
+            m_audio.AddOrFree(packet, static_cast<int32_t>(length), m_header.timestamp);
         else
             FreeFrameData(packet);
     }
