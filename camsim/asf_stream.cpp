@@ -25,7 +25,6 @@ namespace camsim {
 namespace {
 
 constexpr const char* kEndpoint = "img/video.asf";
-constexpr int kDefaultFps = 30;
 constexpr uint32_t kAudioSlackMs = 20;
 constexpr int kMaxPayloads = 63;           // the low 6 bits of the payload flags
 constexpr size_t kFirstPayloadHeader = 17; // with 8 bytes of replicated data
@@ -97,12 +96,6 @@ std::string StreamProperties(const Guid& type, int number, const std::string& ty
     Put(body, 0, 4); // reserved
     body += typeSpecific;
     return Object(kStreamProperties, body);
-}
-
-bool ParseInt(std::string_view text, int& out)
-{
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
 // libavcodec's MPEG-4 encoder held to what the narrow layout can carry: one thread (more write
@@ -538,34 +531,11 @@ namespace {
 
 void AsfStreamReply(Camera& camera, const httplib::Request& req, httplib::Response& res)
 {
-    Camera::StreamSlot slot = camera.AcquireStreamSlot();
-    if (!slot) {
-        res.status = 503;
-        res.set_content(kPage503, "text/html");
-        return;
-    }
-    const Config& config = camera.GetConfig();
     AsfStreamOptions options;
-    int fps = 0;
-    options.fps = ParseInt(req.get_param_value("Speed"), fps) && fps >= 1 && fps <= kDefaultFps
-                      ? fps
-                      : kDefaultFps;
-    if (!ParseMJpegSize(req.get_param_value("size"), options.width, options.height))
-        ParseMJpegSize(config.asfSize, options.width, options.height);
-    options.gop = config.gop;
-    options.audioCodeSize = config.audioCodeSize;
-
-    const Fault fault = camera.FaultFor(kEndpoint);
-    StreamFault streamFault;
-    streamFault.afterPictures = fault.afterPictures;
-    if (!ParseStreamDefect(fault.stream, streamFault.defect))
-        streamFault.defect = StreamDefect::None;
-
-    // The encoder opens here, so a failure is the server's error page rather than a cut stream.
-    auto reply = std::make_shared<PacedReply<AsfStreamSource>>(camera, std::move(slot), kEndpoint,
-                                                               options, streamFault);
-    res.set_chunked_content_provider(
-        "video/x-ms-asf", [reply](size_t, httplib::DataSink& sink) { return reply->Step(sink); });
+    options.gop = camera.GetConfig().gop;
+    options.audioCodeSize = camera.GetConfig().audioCodeSize;
+    ServePacedStream<AsfStreamSource>(camera, req, res, kEndpoint, "video/x-ms-asf", options,
+                                      camera.GetConfig().asfSize);
 }
 
 } // namespace

@@ -24,7 +24,6 @@ namespace camsim {
 namespace {
 
 constexpr const char* kEndpoint = "img/mjpeg.cgi";
-constexpr int kDefaultFps = 30;
 // An audio packet due no later than this before the next picture rides along with it.
 constexpr uint32_t kAudioSlackMs = 20;
 
@@ -399,33 +398,10 @@ namespace {
 
 void MJpegReply(Camera& camera, const httplib::Request& req, httplib::Response& res)
 {
-    Camera::StreamSlot slot = camera.AcquireStreamSlot();
-    if (!slot) {
-        res.status = 503;
-        res.set_content(kPage503, "text/html");
-        return;
-    }
-    const Config& config = camera.GetConfig();
     MJpegStreamOptions options;
-    int fps = 0;
-    options.fps = ParseInt(req.get_param_value("Speed"), fps) && fps >= 1 && fps <= kDefaultFps
-                      ? fps
-                      : kDefaultFps;
-    if (!ParseMJpegSize(req.get_param_value("size"), options.width, options.height))
-        ParseMJpegSize(config.mjpegSize, options.width, options.height);
-    options.audioCodeSize = config.audioCodeSize;
-
-    const Fault fault = camera.FaultFor(kEndpoint);
-    StreamFault streamFault;
-    streamFault.afterPictures = fault.afterPictures;
-    if (!ParseStreamDefect(fault.stream, streamFault.defect))
-        streamFault.defect = StreamDefect::None;
-
-    auto reply = std::make_shared<PacedReply<MJpegStreamSource>>(camera, std::move(slot), kEndpoint,
-                                                               options, streamFault);
-    res.set_chunked_content_provider(
-        "application/octet-stream",
-        [reply](size_t, httplib::DataSink& sink) { return reply->Step(sink); });
+    options.audioCodeSize = camera.GetConfig().audioCodeSize;
+    ServePacedStream<MJpegStreamSource>(camera, req, res, kEndpoint, "application/octet-stream",
+                                        options, camera.GetConfig().mjpegSize);
 }
 
 } // namespace

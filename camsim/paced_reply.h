@@ -9,7 +9,9 @@
 
 #include <httplib.h>
 
+#include <charconv>
 #include <chrono>
+#include <memory>
 #include <string>
 
 namespace camsim {
@@ -104,5 +106,42 @@ private:
     bool m_started = false;
     Clock::time_point m_start{};
 };
+
+// Answers a stream request: the busy page at the user limit, else a paced reply of `Source` with
+// the request's "Speed=" (1 to 30, else 30), the simulator's "size=WxH" (else `configuredSize`)
+// and the endpoint's stream fault filled into `options`.
+template <class Source, class Options>
+void ServePacedStream(Camera& camera, const httplib::Request& req, httplib::Response& res,
+                      const std::string& endpoint, const char* contentType, Options options,
+                      const std::string& configuredSize)
+{
+    constexpr int kFastest = 30;
+    Camera::StreamSlot slot = camera.AcquireStreamSlot();
+    if (!slot) {
+        res.status = 503;
+        res.set_content(kPage503, "text/html");
+        return;
+    }
+    const std::string speed = req.get_param_value("Speed");
+    int fps = 0;
+    auto [end, ec] = std::from_chars(speed.data(), speed.data() + speed.size(), fps);
+    const bool whole = ec == std::errc() && end == speed.data() + speed.size() && !speed.empty();
+    options.fps = whole && fps >= 1 && fps <= kFastest ? fps : kFastest;
+    if (!ParseMJpegSize(req.get_param_value("size"), options.width, options.height))
+        ParseMJpegSize(configuredSize, options.width, options.height);
+
+    const Fault fault = camera.FaultFor(endpoint);
+    StreamFault streamFault;
+    streamFault.afterPictures = fault.afterPictures;
+    if (!ParseStreamDefect(fault.stream, streamFault.defect))
+        streamFault.defect = StreamDefect::None;
+
+    // The source (and an encoder) opens here, so a failure is the server's error page rather
+    // than a cut stream.
+    auto reply = std::make_shared<PacedReply<Source>>(camera, std::move(slot), endpoint, options,
+                                                      streamFault);
+    res.set_chunked_content_provider(
+        contentType, [reply](size_t, httplib::DataSink& sink) { return reply->Step(sink); });
+}
 
 } // namespace camsim
