@@ -512,18 +512,7 @@ std::string RecordAsfStream(const AsfStreamOptions& options, int pictures, Strea
 {
     AsfStreamSource source(options, fault);
     std::string out = source.Header();
-    while (source.Pictures() < uint64_t(std::max(0, pictures))) {
-        if (source.AudioGoesAlone()) {
-            source.NextAudio(out);
-            continue;
-        }
-        const size_t before = out.size();
-        source.Next(out);
-        if (source.StopAt() != std::string::npos) {
-            out.resize(before + source.StopAt());
-            break;
-        }
-    }
+    RecordSource(source, pictures, out);
     return out;
 }
 

@@ -379,18 +379,7 @@ std::string RecordMJpegStream(const MJpegStreamOptions& options, int pictures, S
 {
     MJpegStreamSource source(options, fault);
     std::string out;
-    while (source.Pictures() < uint64_t(std::max(0, pictures))) {
-        if (source.AudioGoesAlone()) {
-            source.NextAudio(out);
-            continue;
-        }
-        const size_t before = out.size();
-        source.Next(out);
-        if (source.StopAt() != std::string::npos) {
-            out.resize(before + source.StopAt());
-            break;
-        }
-    }
+    RecordSource(source, pictures, out);
     return out;
 }
 

@@ -9,6 +9,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <memory>
@@ -106,6 +107,25 @@ private:
     bool m_started = false;
     Clock::time_point m_start{};
 };
+
+// The bytes a source sends for `pictures` pictures, in the order a paced reply sends them, cut
+// where a defect cuts the stream. Appended to `out`.
+template <class Source>
+void RecordSource(Source& source, int pictures, std::string& out)
+{
+    while (source.Pictures() < uint64_t(std::max(0, pictures))) {
+        if (source.AudioGoesAlone()) {
+            source.NextAudio(out);
+            continue;
+        }
+        const size_t before = out.size();
+        source.Next(out);
+        if (source.StopAt() != std::string::npos) {
+            out.resize(before + source.StopAt());
+            break;
+        }
+    }
+}
 
 // Answers a stream request: the busy page at the user limit, else a paced reply of `Source` with
 // the request's "Speed=" (1 to 30, else 30), the simulator's "size=WxH" (else `configuredSize`)
