@@ -5,6 +5,7 @@
 #include "camsim/paced_reply.h"
 #include "camsim/scene.h"
 #include "camsim/sound.h"
+#include "camsim/zone_motion.h"
 
 #include <httplib.h>
 
@@ -150,6 +151,8 @@ public:
     VideoEncoder& operator=(const VideoEncoder&) = delete;
 
     const std::vector<uint8_t>& Config() const { return m_config; }
+    // The luma plane of the last picture encoded.
+    Plane Luma() const { return {m_frame->data[0], m_frame->linesize[0]}; }
 
     // One picture from its RGB pixels: frame bytes from the picture start code on.
     void Encode(const uint8_t* rgb, int64_t index, std::vector<uint8_t>& frame, bool& key)
@@ -192,11 +195,13 @@ private:
 struct AsfStreamSource::Impl
 {
     Impl(const AsfStreamOptions& o, int bitrate)
-        : scene(o.width, o.height), video(o.width, o.height, o.fps, o.gop, bitrate)
+        : scene(o.width, o.height), video(o.width, o.height, o.fps, o.gop, bitrate),
+          meter(o.width, o.height)
     {
     }
     Scene scene;
     VideoEncoder video;
+    ZoneMotionMeter meter;
     std::unique_ptr<SoundEncoder> sound;
     std::string header;
     std::vector<uint8_t> frame;
@@ -468,6 +473,17 @@ void AsfStreamSource::NextAudio(std::string& out)
         ClosePacket(out, false);
 }
 
+void AsfStreamSource::SetZoneLevels(std::array<uint8_t, 4> levels)
+{
+    m_measuredZones.reset();
+    m_zoneLevels = levels;
+}
+
+void AsfStreamSource::MeasureZones(const ZoneConfig& zones)
+{
+    m_measuredZones = zones;
+}
+
 void AsfStreamSource::SetAim(int x, int y)
 {
     m_impl->scene.SetAim(x, y);
@@ -488,6 +504,16 @@ void AsfStreamSource::Next(std::string& out)
 
     bool key = false;
     s.video.Encode(s.scene.Render(timeMs, m_pictures), int64_t(m_pictures), s.frame, key);
+    {
+        // The encoder's own luma: no second conversion. Fixed levels still feed the meter, so
+        // measuring again starts from the picture before rather than a stale one.
+        static const ZoneConfig kNoZones{};
+        const Plane luma = s.video.Luma();
+        const auto measured =
+            s.meter.Measure(luma.data, luma.stride, m_measuredZones ? *m_measuredZones : kNoZones);
+        if (m_measuredZones)
+            m_zoneLevels = measured;
+    }
     MediaObject o;
     o.video = true;
     o.streamByte = key ? kAsfVideoStream | kAsfKeyFrameBit : kAsfVideoStream;

@@ -18,11 +18,13 @@
 // record a stream in memory; AddAsfEndpoint paces the same bytes by real time over HTTP.
 
 #include "camsim/mjpeg_stream.h"
+#include "camsim/zones.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,8 +100,12 @@ public:
     bool AudioGoesAlone() const;
     uint64_t Pictures() const { return m_pictures; }
 
-    // The zone level bytes of the pictures to come.
-    void SetZoneLevels(std::array<uint8_t, 4> levels) { m_zoneLevels = levels; }
+    // The zone level bytes of the pictures to come: fixed ones (zero until set), or the motion
+    // each picture shows in these zones against the picture before (zone_motion.h).
+    void SetZoneLevels(std::array<uint8_t, 4> levels);
+    void MeasureZones(const ZoneConfig& zones);
+    // The zone level bytes of the last picture.
+    std::array<uint8_t, 4> ZoneLevels() const { return m_zoneLevels; }
 
     // For the close, stall and short-packet faults: how many of the bytes that the last Next
     // appended go out before the defect; npos when it appended no such defect.
@@ -120,6 +126,7 @@ private:
     uint64_t m_audioObjects = 0;
     bool m_audioKeySent = false;
     std::array<uint8_t, 4> m_zoneLevels{};
+    std::optional<ZoneConfig> m_measuredZones;
     size_t m_stopAt = std::string::npos;
 };
 

@@ -84,6 +84,24 @@ void CutAfter(httplib::Response& res, size_t limit)
     };
 }
 
+constexpr uint64_t kFixedLevels = uint64_t(1) << 32;
+
+uint32_t PackLevels(std::array<uint8_t, 4> levels)
+{
+    uint32_t packed = 0;
+    for (size_t i = 0; i < levels.size(); ++i)
+        packed |= uint32_t(levels[i]) << (8 * i);
+    return packed;
+}
+
+std::array<uint8_t, 4> UnpackLevels(uint32_t packed)
+{
+    std::array<uint8_t, 4> levels{};
+    for (size_t i = 0; i < levels.size(); ++i)
+        levels[i] = uint8_t(packed >> (8 * i));
+    return levels;
+}
+
 } // namespace
 
 bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault)
@@ -140,6 +158,7 @@ Camera::Camera(Config config)
     if (!m_config.zonesFile.empty())
         if (auto stored = LoadZoneFile(m_config.zonesFile))
             m_zones = *stored;
+    m_zones.resolution = m_config.zoneResolution;
 
     AddEndpoint("GET", "img/query.cgi",
                 [this](const httplib::Request& q, httplib::Response& r) { ImageQuery(q, r); });
@@ -270,23 +289,37 @@ void Camera::SetZones(const ZoneConfig& zones)
 {
     std::lock_guard lock(m_mutex);
     m_zones = zones;
+    m_zones.resolution = m_config.zoneResolution;
 }
 
 void Camera::SetZoneLevels(std::array<uint8_t, 4> levels)
 {
-    uint32_t packed = 0;
-    for (size_t i = 0; i < levels.size(); ++i)
-        packed |= uint32_t(levels[i]) << (8 * i);
-    m_zoneLevels = packed;
+    m_fixedLevels = kFixedLevels | PackLevels(levels);
+}
+
+void Camera::MeasureZoneLevels()
+{
+    m_fixedLevels = 0;
+}
+
+std::optional<std::array<uint8_t, 4>> Camera::FixedZoneLevels() const
+{
+    const uint64_t fixed = m_fixedLevels.load();
+    if (!(fixed & kFixedLevels))
+        return std::nullopt;
+    return UnpackLevels(uint32_t(fixed));
+}
+
+void Camera::ReportZoneLevels(std::array<uint8_t, 4> measured)
+{
+    m_measuredLevels = PackLevels(measured);
 }
 
 std::array<uint8_t, 4> Camera::ZoneLevels() const
 {
-    const uint32_t packed = m_zoneLevels.load();
-    std::array<uint8_t, 4> levels{};
-    for (size_t i = 0; i < levels.size(); ++i)
-        levels[i] = uint8_t(packed >> (8 * i));
-    return levels;
+    if (auto fixed = FixedZoneLevels())
+        return *fixed;
+    return UnpackLevels(m_measuredLevels.load());
 }
 
 Camera::StreamSlot Camera::AcquireStreamSlot()
@@ -478,6 +511,8 @@ void Camera::ZoneCommandEndpoint(const httplib::Request& req, httplib::Response&
             res.set_content("MOT: ERROR\r\n", kTextType);
             return;
         }
+        // The client always sends code 3; the camera keeps reporting its own.
+        parsed->resolution = m_config.zoneResolution;
         if (!m_config.zonesFile.empty() && !SaveZoneFile(m_config.zonesFile, *parsed)) {
             res.status = 500;
             res.set_content("MOT: ERROR\r\n", kTextType);

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -60,6 +61,7 @@ struct Config
     std::string ptctrl = "on";
     std::string ioctrl = "off";
     bool zoneRead403 = false;
+    int zoneResolution = 3; // the resolution code zone reads report, whatever a save sends
     std::string zonesFile; // empty: zones live as long as the process
     std::string mjpegSize = "320x240"; // Motion-JPEG picture size without a "size=" query
     std::string asfSize = "320x240";   // the same for the ASF stream
@@ -118,14 +120,20 @@ public:
     std::vector<PanTiltCommand> PanTiltCommands() const;
     // Where the pan/tilt head points: the sum of the commanded offsets (right, up).
     std::pair<int, int> Aim() const { return {m_aimX.load(), m_aimY.load()}; }
+    // The saved zones; their resolution is always the configured code.
     ZoneConfig Zones() const;
     void SetZones(const ZoneConfig& zones);
     int ActiveStreams() const { return m_activeStreams.load(); }
     // Requests that have reached a handler's thread, counted before any fault holds them.
     int RequestsArrived() const { return m_arrived.load(); }
 
-    // The motion levels the ASF stream carries after each picture, zone 1 first.
+    // The motion levels the ASF stream carries after each picture, zone 1 first: measured in
+    // the saved zones from the stream's own pictures, unless fixed by SetZoneLevels until
+    // MeasureZoneLevels. ZoneLevels gives the fixed ones, else the latest a stream measured.
     void SetZoneLevels(std::array<uint8_t, 4> levels);
+    void MeasureZoneLevels();
+    std::optional<std::array<uint8_t, 4>> FixedZoneLevels() const;
+    void ReportZoneLevels(std::array<uint8_t, 4> measured); // by the streams
     std::array<uint8_t, 4> ZoneLevels() const;
 
     // Stream endpoints hold a slot while they send; none is left at the user limit.
@@ -189,7 +197,9 @@ private:
     std::atomic<int> m_activeStreams{0};
     std::atomic<int> m_arrived{0};
     std::atomic<int> m_aimX{0}, m_aimY{0};
-    std::atomic<uint32_t> m_zoneLevels{0}; // byte 0 = zone 1; read by every ASF stream thread
+    // Byte 0 = zone 1; bit 32 of the fixed ones says they are set. Shared by the stream threads.
+    std::atomic<uint64_t> m_fixedLevels{0};
+    std::atomic<uint32_t> m_measuredLevels{0};
 };
 
 } // namespace camsim

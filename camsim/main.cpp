@@ -4,6 +4,7 @@
 #include "camsim/mjpeg_stream.h"
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,7 @@ void Usage(FILE* out)
         "  --ioctrl on|off     I/O control present (default off)\n"
         "  --zones-file PATH   keep the motion zones in this file\n"
         "  --zone-read-403     answer zone reads with the busy page\n"
+        "  --zone-res N        resolution code that zone reads report (default 3)\n"
         "  --mjpeg-size WxH    Motion-JPEG picture size: 160x120, 160x128, 320x240 (default),\n"
         "                      640x480 or 704x480\n"
         "  --asf-size WxH      ASF (MPEG-4) picture size, the same choice (default 320x240)\n"
@@ -121,6 +123,11 @@ int main(int argc, char** argv)
             config.zonesFile = value();
         } else if (arg == "--zone-read-403") {
             config.zoneRead403 = true;
+        } else if (arg == "--zone-res") {
+            if (!ParseCount(value(), INT_MIN, INT_MAX, config.zoneResolution)) {
+                std::fprintf(stderr, "camsim: bad --zone-res\n");
+                return 2;
+            }
         } else if (arg == "--mjpeg-size") {
             int width = 0, height = 0;
             config.mjpegSize = value();

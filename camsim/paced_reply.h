@@ -1,8 +1,9 @@
 #pragma once
 // A live stream reply paced by real time: the source's pictures and audio go out when their time
-// stamps fall due, the camera's aim and zone levels reach the source before each picture, and a
-// stream defect cuts, stalls or ends the reply where the source says. Both streams use it; only
-// the server thread that sends the reply touches it.
+// stamps fall due, the camera's aim and zones (or fixed zone levels) reach the source before each
+// picture and the levels it measured go back to the camera, and a stream defect cuts, stalls or
+// ends the reply where the source says. Both streams use it; only the server thread that sends
+// the reply touches it.
 
 #include "camsim/camera.h"
 #include "camsim/mjpeg_stream.h"
@@ -44,8 +45,6 @@ public:
         const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
         if (!WaitUntil(due))
             return false;
-        if constexpr (requires { m_source.SetZoneLevels(m_camera.ZoneLevels()); })
-            m_source.SetZoneLevels(m_camera.ZoneLevels());
         m_buffer.clear();
         if (alone) {
             m_source.NextAudio(m_buffer);
@@ -53,7 +52,18 @@ public:
         }
         const auto [aimX, aimY] = m_camera.Aim();
         m_source.SetAim(aimX, aimY);
-        m_source.Next(m_buffer);
+        if constexpr (kCarriesLevels) {
+            const auto fixed = m_camera.FixedZoneLevels();
+            if (fixed)
+                m_source.SetZoneLevels(*fixed);
+            else
+                m_source.MeasureZones(m_camera.Zones());
+            m_source.Next(m_buffer);
+            if (!fixed)
+                m_camera.ReportZoneLevels(m_source.ZoneLevels());
+        } else {
+            m_source.Next(m_buffer);
+        }
         const size_t stop = m_source.StopAt();
         if (stop == std::string::npos)
             return Send(sink, 0, m_buffer.size());
@@ -73,6 +83,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    static constexpr bool kCarriesLevels = requires(Source& s) { s.MeasureZones(ZoneConfig{}); };
 
     bool WaitUntil(uint32_t dueMs)
     {

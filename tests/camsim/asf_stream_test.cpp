@@ -1,5 +1,6 @@
 #include "camsim/asf_stream.h"
 #include "camsim/camera.h"
+#include "camsim/paced_reply.h"
 #include "camsim/scene.h"
 #include "platform/http.h"
 
@@ -280,6 +281,47 @@ std::string ReadUpTo(platform::HttpStream& stream, size_t n)
     return body;
 }
 
+// Zone 1 lies on the path the bar and the ball take in the stream's first half second, zone 2
+// where nothing moves then, zone 3 as zone 1 but disabled, zone 4 the whole picture with the
+// lowest threshold (the picture counter changes in every picture).
+ZoneConfig SceneZones()
+{
+    ZoneConfig zones;
+    zones.zones = {Zone{1, 128, 5, 120, 0, 240, 240}, Zone{1, 128, 5, 400, 300, 640, 480},
+                   Zone{0, 128, 5, 120, 0, 240, 240}, Zone{1, 0, 5, 0, 0, 640, 480}};
+    return zones;
+}
+
+constexpr int kSceneZonePictures = 15;
+
+// The stream of a source that measures `zones`, as RecordAsfStream gives the others.
+std::string RecordMeasured(const AsfStreamOptions& o, const ZoneConfig& zones, int pictures)
+{
+    AsfStreamSource source(o);
+    source.MeasureZones(zones);
+    std::string out = source.Header();
+    RecordSource(source, pictures, out);
+    return out;
+}
+
+// The scene zones' levels of the first pictures at 30 pictures a second.
+void ExpectSceneZoneLevels(const Parsed& r)
+{
+    ASSERT_EQ(r.problem, "");
+    ASSERT_EQ(r.video.size(), size_t(kSceneZonePictures));
+    EXPECT_EQ(r.video[0].zone, (std::array<uint8_t, 4>{})) << "nothing to compare with yet";
+    for (size_t k = 1; k < r.video.size(); ++k) {
+        const auto& zone = r.video[k].zone;
+        EXPECT_EQ(zone[1], 0) << k;
+        EXPECT_EQ(zone[2], 0) << k;
+        EXPECT_GT(zone[3], 0) << k;
+        // The ball has reached zone 1 by then and crosses it.
+        if (k >= 10) {
+            EXPECT_GE(zone[0], 64) << k;
+        }
+    }
+}
+
 } // namespace
 
 TEST(AsfStream, PicturesDecodeToTheSceneWithKeyFramesEveryGopAtEverySizeAndPacketSize)
@@ -324,6 +366,41 @@ TEST(AsfStream, PicturesDecodeToTheSceneWithKeyFramesEveryGopAtEverySizeAndPacke
             for (size_t k = 0; k < psnr.size(); ++k)
                 EXPECT_GT(psnr[k], 28.0) << k;
         }
+}
+
+TEST(AsfStream, ZoneLevelsMeasureTheSceneInEnabledZonesAtEverySizeUnlessFixed)
+{
+    for (auto [w, h] : {std::pair{160, 120}, std::pair{640, 480}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        AsfStreamOptions o;
+        o.width = w;
+        o.height = h;
+        ExpectSceneZoneLevels(Parse(RecordMeasured(o, SceneZones(), kSceneZonePictures)));
+    }
+
+    AsfStreamOptions o;
+    o.width = 160;
+    o.height = 120;
+    o.audioCodeSize = 0;
+    AsfStreamSource source(o);
+    source.MeasureZones(SceneZones());
+    std::string out = source.Header();
+    RecordSource(source, 12, out);
+    const auto measured = source.ZoneLevels();
+    EXPECT_GE(measured[0], 64);
+    source.SetZoneLevels({9, 8, 7, 6});
+    RecordSource(source, 13, out);
+    source.MeasureZones(SceneZones());
+    RecordSource(source, 14, out);
+    const Parsed r = Parse(out);
+    ASSERT_EQ(r.video.size(), 14u);
+    EXPECT_EQ(r.video[11].zone, measured);
+    EXPECT_EQ(r.video[12].zone, (std::array<uint8_t, 4>{9, 8, 7, 6}));
+    EXPECT_EQ(r.video[13].zone, source.ZoneLevels());
+    // Measured against the fixed picture before, not the last one measured.
+    const Parsed whole = Parse(RecordMeasured(o, SceneZones(), 14));
+    ASSERT_EQ(whole.video.size(), 14u);
+    EXPECT_EQ(r.video[13].zone, whole.video[13].zone);
 }
 
 TEST(AsfStream, AudioKeepsTheRealRateAndItsFirstPayloadIsAQuarterOfTheSamples)
@@ -520,6 +597,55 @@ TEST(AsfStreamHttp, StreamArrivesAsRecordedWithSpeedSizeGopAndZoneLevels)
     ASSERT_GE(r.video.size(), 2u);
     for (const Object& v : r.video)
         EXPECT_EQ(v.zone, (std::array<uint8_t, 4>{7, 0, 30, 200}));
+}
+
+TEST(AsfStreamHttp, ZoneLevelsAreMeasuredInTheSavedZonesUntilFixed)
+{
+    Config config;
+    config.asfSize = "160x120";
+    Camera camera(config);
+    ASSERT_TRUE(camera.Start());
+    platform::HttpRequest save;
+    save.url = camera.BaseUrl() + "ocxparser.cgi";
+    save.post = true;
+    save.body = "COMMAND: MOT_SAVE_AREA\r\n" + FormatZoneReply(SceneZones()) + "\r\n";
+    {
+        platform::HttpStream stream(save);
+        ASSERT_TRUE(stream.Open());
+        char block[256];
+        ASSERT_NE(std::string(block, stream.Read(block, sizeof block)).find("MOT: OK"),
+                  std::string::npos);
+    }
+
+    AsfStreamOptions o;
+    o.width = 160;
+    o.height = 120;
+    const std::string want = RecordMeasured(o, SceneZones(), kSceneZonePictures);
+    auto measuredStream = [&] {
+        platform::HttpStream stream(StreamRequest(camera));
+        EXPECT_TRUE(stream.Open());
+        const std::string got = ReadUpTo(stream, want.size());
+        EXPECT_EQ(got, want);
+        ExpectSceneZoneLevels(Parse(got));
+        // Its pictures have been measured before they were sent.
+        const auto levels = camera.ZoneLevels();
+        EXPECT_GT(levels[3], 0);
+        EXPECT_EQ(levels[2], 0);
+    };
+    measuredStream();
+
+    camera.SetZoneLevels({7, 0, 30, 200});
+    {
+        platform::HttpStream stream(StreamRequest(camera));
+        ASSERT_TRUE(stream.Open());
+        const Parsed r = Parse(ReadUpTo(stream, want.size()));
+        ASSERT_GE(r.video.size(), 2u);
+        for (const Object& v : r.video)
+            EXPECT_EQ(v.zone, (std::array<uint8_t, 4>{7, 0, 30, 200}));
+    }
+    camera.MeasureZoneLevels();
+    EXPECT_FALSE(camera.FixedZoneLevels());
+    measuredStream();
 }
 
 TEST(AsfStreamHttp, BusyPageAtTheUserLimitAndEndingsOfTheFaultyStreams)

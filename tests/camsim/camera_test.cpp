@@ -167,6 +167,50 @@ TEST(Camera, ZonesAreReadSavedAndReleased)
     EXPECT_EQ(ZonePost(camera, "").status, 400);
 }
 
+TEST(Camera, ZoneReadsReportTheCamerasOwnResolutionCodeWhateverASaveSends)
+{
+    for (int code : {3, 4, 5}) {
+        SCOPED_TRACE(code);
+        Config config;
+        config.zoneResolution = code;
+        Camera camera(config);
+        ASSERT_TRUE(camera.Start());
+        const std::string res = "RES: " + std::to_string(code) + "\r\n";
+        EXPECT_EQ(ZonePost(camera, "COMMAND: MOT_READ_AREA\r\n\r\n").body.rfind(res, 0), 0u);
+
+        std::string save = SaveBody(SampleZones());
+        ASSERT_NE(save.find("RES: 3\r\n"), std::string::npos);
+        EXPECT_NE(ZonePost(camera, save).body.find("MOT: OK"), std::string::npos);
+        ZoneConfig want = SampleZones();
+        want.resolution = code;
+        EXPECT_EQ(camera.Zones(), want);
+        EXPECT_EQ(ZonePost(camera, "COMMAND: MOT_READ_AREA\r\n\r\n").body, FormatZoneReply(want));
+    }
+}
+
+TEST(Camera, ZoneCommandsAskForCredentialsLikeEveryEndpoint)
+{
+    Config config;
+    config.user = "admin";
+    config.password = "zone";
+    Camera camera(config);
+    ASSERT_TRUE(camera.Start());
+    const ZoneConfig before = camera.Zones();
+
+    Reply anonymous = ZonePost(camera, "COMMAND: MOT_READ_AREA\r\n\r\n");
+    EXPECT_EQ(anonymous.status, 401);
+    EXPECT_EQ(anonymous.body.rfind("<HTML><HEAD><TITLE>401", 0), 0u) << anonymous.body;
+    Reply refused = ZonePost(camera, SaveBody(SampleZones()), "admin", "nope");
+    EXPECT_EQ(refused.status, 401);
+    EXPECT_EQ(refused.body.find("MOT: OK"), std::string::npos);
+    EXPECT_EQ(camera.Zones(), before);
+
+    EXPECT_NE(ZonePost(camera, SaveBody(SampleZones()), "admin", "zone").body.find("MOT: OK"),
+              std::string::npos);
+    EXPECT_EQ(ZonePost(camera, "COMMAND: MOT_READ_AREA\r\n\r\n", "admin", "zone").body,
+              FormatZoneReply(SampleZones()));
+}
+
 TEST(Camera, ZoneReadCanAnswerBusyAndZonesFileOutlivesTheCamera)
 {
     const auto dir = std::filesystem::temp_directory_path() /
@@ -184,10 +228,15 @@ TEST(Camera, ZoneReadCanAnswerBusyAndZonesFileOutlivesTheCamera)
         EXPECT_EQ(camera.Zones(), SampleZones());
     }
     config.zoneRead403 = true;
+    config.zoneResolution = 5; // the file's code is not the camera's
     Camera busy(config);
     ASSERT_TRUE(busy.Start());
     Reply read = ZonePost(busy, "COMMAND: MOT_READ_AREA\r\n\r\n");
+    EXPECT_EQ(read.status, 403);
     EXPECT_EQ(read.body.rfind("<HTML><HEAD><TITLE>403", 0), 0u);
+    ZoneConfig kept = SampleZones();
+    kept.resolution = 5;
+    EXPECT_EQ(busy.Zones(), kept);
     std::filesystem::remove_all(dir);
 }
 

@@ -48,10 +48,13 @@ int Finish(Child& child)
     return status;
 }
 
-std::string Get(const std::string& url)
+// A GET, or a POST of `post` when there is one.
+std::string Get(const std::string& url, const std::string& post = {})
 {
     platform::HttpRequest request;
     request.url = url;
+    request.post = !post.empty();
+    request.body = post;
     platform::HttpStream stream(request);
     if (!stream.Open())
         return {};
@@ -86,11 +89,32 @@ TEST(CamsimProgram, PrintsWhereItListensAnswersAndStopsOnSignal)
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+TEST(CamsimProgram, ZoneOptionsSetTheReportedResolutionCodeAndTheBusyPage)
+{
+    for (std::vector<std::string> args : {std::vector<std::string>{"--zone-res", "4"},
+                                          {"--zone-read-403"}}) {
+        args.insert(args.begin(), {"--port", "0"});
+        Child child = Spawn(args);
+        ASSERT_GT(child.pid, 0);
+        char line[256] = {};
+        ASSERT_NE(std::fgets(line, sizeof line, child.out), nullptr);
+        const std::string first(line);
+        const std::string base = first.substr(13, first.size() - 14);
+        const std::string read = Get(base + "ocxparser.cgi", "COMMAND: MOT_READ_AREA\r\n\r\n");
+        EXPECT_EQ(read.rfind(args[2] == "--zone-res" ? "RES: 4\r\n" : "<HTML><HEAD><TITLE>403", 0),
+                  0u)
+            << read;
+        ::kill(child.pid, SIGTERM);
+        Finish(child);
+    }
+}
+
 TEST(CamsimProgram, RefusesBadOptionsAndKeepsThePasswordOffTheOutput)
 {
     for (std::vector<std::string> args : {std::vector<std::string>{"--port", "70000"},
                                           {"--fault", "img/query.cgi:explode"},
                                           {"--auth", "kerberos"},
+                                          {"--zone-res", "four"},
                                           {"--bogus"}}) {
         Child child = Spawn(args);
         ASSERT_GT(child.pid, 0);
