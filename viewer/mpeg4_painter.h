@@ -3,7 +3,7 @@
 // in front of the first, converts it to 24-bit pixels and paints it with the shared paint step.
 // It also sets the panel's video cap once per connection from the first decoded picture.
 
-#include "codec/color/yuv2rgb.h"
+#include "codec/mpeg4/picture_path.h"
 #include "stream/media_sinks.h"
 #include "viewer/paint_step.h"
 
@@ -11,7 +11,6 @@
 #include <memory>
 #include <vector>
 
-struct DECODER;
 class CFrameChain;
 class CPanelClock;
 namespace platform {
@@ -24,7 +23,7 @@ public:
     // The largest picture the painter holds.
     static constexpr int kMaxWidth = 704;
     static constexpr int kMaxHeight = 480;
-    static constexpr size_t kInputSize = size_t(kMaxWidth) * kMaxHeight;
+    static constexpr size_t kInputSize = kViewerPictureProfile.inputSize;
 
     CMpeg4Painter(CFrameChain& video, CPanelClock& clock, std::atomic<int>& videoCap,
                   CDrawSurface* surface, platform::MessageTarget* panel);
@@ -32,7 +31,7 @@ public:
 
     void SetPanel(platform::MessageTarget* panel) { m_panel = panel; }
     void Prepare(int width, int height, const uint8_t* config, size_t configLength) override;
-    bool DecoderOpen() const override { return m_decoder != nullptr; }
+    bool DecoderOpen() const override { return m_path.IsOpen(); }
     void CloseDecoder() override;
     int Run() override;
     void OnError(int code) override;
@@ -49,6 +48,7 @@ public:
     // carried the configuration in front).
     size_t LastInputLength() const { return m_lastInput; }
     size_t FirstInputLength() const { return m_firstInput; }
+    const Mpeg4PictureProfile& Profile() const { return m_path.Profile(); }
 
 private:
     CFrameChain& m_video;
@@ -56,17 +56,10 @@ private:
     std::atomic<int>& m_videoCap;
     std::atomic<platform::MessageTarget*> m_panel;
     CPaintStep m_view;
-    CYuvConverter m_converter;
-    DECODER* m_decoder = nullptr;
-    std::vector<uint8_t> m_config;
-    bool m_firstFrame = false;
+    CMpeg4PicturePath m_path{kViewerPictureProfile};
     std::atomic<bool> m_ready{false};
     std::atomic<uint32_t> m_maxSyncLag{0};
     std::atomic<uint64_t> m_painted{0}, m_decodeFailures{0}, m_skipped{0};
     std::atomic<size_t> m_lastInput{0};
     std::atomic<size_t> m_firstInput{0};
-
-    std::vector<uint8_t> m_input;
-    std::vector<uint8_t> m_output;
-    std::vector<uint8_t> m_rgb;
 };

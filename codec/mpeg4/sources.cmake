@@ -8,4 +8,5 @@ list(APPEND CODEC_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/postfilter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tables.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upscale.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/picture_path.cpp
 )
