@@ -9,6 +9,7 @@
 #include "viewer/picture_folder.h"
 #include "viewer/resources.h"
 #include "viewer/strings.h"
+#include "viewer/window_message.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -33,20 +34,6 @@ namespace {
 
 // The surface has a new picture; internal to the panel, coalesced.
 constexpr uint32_t kSurfaceUpdated = 0x1B10;
-
-const QEvent::Type kWindowMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-class WindowMessageEvent : public QEvent
-{
-public:
-    WindowMessageEvent(uint32_t message, uintptr_t wParam, intptr_t lParam)
-        : QEvent(kWindowMessageEvent), message(message), wParam(wParam), lParam(lParam)
-    {
-    }
-    uint32_t message;
-    uintptr_t wParam;
-    intptr_t lParam;
-};
 
 const QColor kPanelBlue(77, 76, 203);
 
@@ -222,12 +209,12 @@ void CViewerPanel::ShowUpperMessage(int stringId)
 
 void CViewerPanel::Post(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
-    QCoreApplication::postEvent(this, new WindowMessageEvent(message, wParam, lParam));
+    WindowMessageEvent::PostTo(this, message, wParam, lParam);
 }
 
 bool CViewerPanel::event(QEvent* e)
 {
-    if (e->type() == kWindowMessageEvent) {
+    if (e->type() == WindowMessageEvent::Type()) {
         auto* m = static_cast<WindowMessageEvent*>(e);
         HandleMessage(m->message, m->wParam);
         return true;

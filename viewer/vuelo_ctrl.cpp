@@ -3,30 +3,9 @@
 #include <QMessageBox>
 #include <QResizeEvent>
 
-#include <cctype>
-#include <cstdlib>
 
-namespace {
-
-std::string TextArg(const std::vector<DispatchArg>& args, size_t i)
-{
-    if (i >= args.size())
-        return {};
-    if (const auto* s = std::get_if<std::string>(&args[i]))
-        return *s;
-    return std::to_string(std::get<long>(args[i]));
-}
-
-long NumberArg(const std::vector<DispatchArg>& args, size_t i)
-{
-    if (i >= args.size())
-        return 0;
-    if (const auto* n = std::get_if<long>(&args[i]))
-        return *n;
-    return std::strtol(std::get<std::string>(args[i]).c_str(), nullptr, 10);
-}
-
-} // namespace
+using platform::NumberArg;
+using platform::TextArg;
 
 const std::vector<DispatchEntry>& CVueloCtrl::DispatchTable()
 {
@@ -42,18 +21,7 @@ const std::vector<DispatchEntry>& CVueloCtrl::DispatchTable()
 
 std::optional<int> CVueloCtrl::DispatchIdOf(const std::string& name)
 {
-    for (const DispatchEntry& e : DispatchTable()) {
-        const std::string entry = e.name;
-        if (entry.size() != name.size())
-            continue;
-        bool same = true;
-        for (size_t i = 0; i < name.size() && same; ++i)
-            same = std::tolower(static_cast<unsigned char>(entry[i])) ==
-                   std::tolower(static_cast<unsigned char>(name[i]));
-        if (same)
-            return e.id;
-    }
-    return std::nullopt;
+    return platform::DispatchIdOf(DispatchTable(), name);
 }
 
 CVueloCtrl::CVueloCtrl(QWidget* parent, const ViewerTimings& timings, ViewerHooks hooks)

@@ -2,24 +2,14 @@
 // The viewer control: a thin shell that hosts its panel, keeps the panel at its size and forwards
 // the page's scripting calls to it through a dispatch table.
 
+#include "platform/dispatch.h"
 #include "viewer/viewer_panel.h"
 
 #include <QWidget>
 
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
-
-using DispatchArg = std::variant<std::string, long>;
-using DispatchResult = std::variant<std::monostate, long, bool>;
-
-struct DispatchEntry
-{
-    int id;
-    const char* name;
-    int argumentCount;
-};
 
 class CVueloCtrl : public QWidget
 {
