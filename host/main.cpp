@@ -2,7 +2,11 @@
 // page does in a browser. `--demo` brings its own simulated camera.
 
 #include "camsim/camera.h"
+#include "motion/mozon_ctrl.h"
+#include "motion/zone_module.h"
 #include "viewer/vuelo_ctrl.h"
+
+#include <QLabel>
 
 #include <QApplication>
 #include <QTimer>
@@ -35,7 +39,8 @@ void Usage(FILE* out)
 {
     std::fputs("usage: camhost vuelo URL [--type jpeg|mpeg] [--pantilt on|off] [--rate R]\n"
                "                        [--size 160|320|640]\n"
-               "       camhost --demo [--camera-type mpeg4|jpeg]\n"
+               "       camhost mozon URL\n"
+               "       camhost --demo [vuelo|mozon] [--camera-type mpeg4|jpeg]\n"
                "common: --offscreen  --seconds S  --screenshot FILE.png  --stats\n"
                "With --demo and no display the demo runs offscreen for a few seconds and writes\n"
                "camhost-demo.png and its statistics.\n",
@@ -87,9 +92,12 @@ bool Parse(int argc, char** argv, Options& o)
             return false;
         }
     }
-    if (o.demo)
-        return o.module.empty() || o.module == "vuelo";
-    return o.module == "vuelo" && !o.url.empty();
+    if (o.demo) {
+        if (o.module.empty())
+            o.module = "vuelo";
+        return (o.module == "vuelo" || o.module == "mozon") && o.url.empty();
+    }
+    return (o.module == "vuelo" || o.module == "mozon") && !o.url.empty();
 }
 
 bool HaveDisplay()
@@ -109,6 +117,75 @@ void PrintStats(const ViewerStats& s)
                 static_cast<unsigned long long>(s.decodeFailures),
                 static_cast<unsigned long long>(s.restarts), results.c_str());
     std::fflush(stdout);
+}
+
+int RunVuelo(QApplication& app, const Options& o)
+{
+    CVueloCtrl control;
+    control.setWindowTitle(QStringLiteral("Vuelo"));
+    control.show();
+    control.SetSource(o.url, o.type, o.panTilt, o.rate, 0, 0);
+    if (o.size)
+        control.SetSize(o.size);
+    control.StartPlay(0, std::string());
+
+    if (o.seconds > 0)
+        QTimer::singleShot(int(o.seconds * 1000), &app, &QApplication::quit);
+    int status = app.exec();
+
+    if (!o.screenshot.empty() && !control.grab().save(QString::fromStdString(o.screenshot)))
+        std::fprintf(stderr, "camhost: cannot write %s\n", o.screenshot.c_str());
+    ViewerStats stats = control.Panel().Stats();
+    // Stop the stream before the camera goes, so the client sees an orderly end.
+    control.StopPlay();
+    if (o.stats)
+        PrintStats(stats);
+    return status;
+}
+
+void PrintZoneStats(CMozonCtrl& control)
+{
+    CZoneModule& module = CZoneModule::Get();
+    const CZonePanel& panel = control.Panel();
+    const auto levels = module.Player().ZoneLevels();
+    std::string zones;
+    for (size_t i = 0; i < 4; ++i) {
+        const ZoneSettings& z = panel.Config().zones[i];
+        zones += std::string(i ? "," : "") + "{\"enable\":" + std::to_string(z.enable) +
+                 ",\"rect\":[" + std::to_string(z.x1) + "," + std::to_string(z.y1) + "," +
+                 std::to_string(z.x2) + "," + std::to_string(z.y2) +
+                 "],\"level\":" + std::to_string(levels[i]) + "}";
+    }
+    const QLabel* message = panel.MessageLine();
+    const std::string text =
+        message && message->isVisible() ? message->text().toStdString() : std::string();
+    std::printf("{\"decoded\":%llu,\"repaints\":%llu,\"decodeFailures\":%llu,\"message\":\"%s\","
+                "\"zones\":[%s]}\n",
+                static_cast<unsigned long long>(module.Painter().Decoded()),
+                static_cast<unsigned long long>(module.Painter().Repaints()),
+                static_cast<unsigned long long>(module.Painter().DecodeFailures()), text.c_str(),
+                zones.c_str());
+    std::fflush(stdout);
+}
+
+int RunMozon(QApplication& app, const Options& o)
+{
+    CMozonCtrl control;
+    control.setWindowTitle(QStringLiteral("Mozon"));
+    control.show();
+    control.SetSource(o.url, "mpeg4", 1);
+
+    if (o.seconds > 0)
+        QTimer::singleShot(int(o.seconds * 1000), &app, &QApplication::quit);
+    int status = app.exec();
+
+    if (!o.screenshot.empty() && !control.grab().save(QString::fromStdString(o.screenshot)))
+        std::fprintf(stderr, "camhost: cannot write %s\n", o.screenshot.c_str());
+    if (o.stats)
+        PrintZoneStats(control);
+    // Let go of the camera before it goes.
+    control.StopPlay();
+    return status;
 }
 
 } // namespace
@@ -143,30 +220,25 @@ int main(int argc, char** argv)
             return 1;
         }
         // As a camera's page does: the stream URL of one type; the util query picks the stream.
-        o.url = camera->BaseUrl() + "img/mjpeg.cgi";
-        o.type = "jpeg";
+        if (o.module == "mozon") {
+            // The zone control takes the camera's base URL without the trailing slash.
+            o.url = camera->BaseUrl();
+            // Two zones to edit, as a configured camera would have.
+            camsim::ZoneConfig zones = camera->Zones();
+            zones.zones[0].enable = 1;
+            zones.zones[1].enable = 1;
+            camera->SetZones(zones);
+            while (!o.url.empty() && o.url.back() == '/')
+                o.url.pop_back();
+        } else {
+            o.url = camera->BaseUrl() + "img/mjpeg.cgi";
+            o.type = "jpeg";
+        }
         std::printf("simulated camera on %s\n", camera->BaseUrl().c_str());
         std::fflush(stdout);
     }
 
-    CVueloCtrl control;
-    control.setWindowTitle(QStringLiteral("Vuelo"));
-    control.show();
-    control.SetSource(o.url, o.type, o.panTilt, o.rate, 0, 0);
-    if (o.size)
-        control.SetSize(o.size);
-    control.StartPlay(0, std::string());
-
-    if (o.seconds > 0)
-        QTimer::singleShot(int(o.seconds * 1000), &app, &QApplication::quit);
-    int status = app.exec();
-
-    if (!o.screenshot.empty() && !control.grab().save(QString::fromStdString(o.screenshot)))
-        std::fprintf(stderr, "camhost: cannot write %s\n", o.screenshot.c_str());
-    ViewerStats stats = control.Panel().Stats();
-    // Stop the stream before the camera goes, so the client sees an orderly end.
-    control.StopPlay();
-    if (o.stats)
-        PrintStats(stats);
-    return status;
+    if (o.module == "mozon")
+        return RunMozon(app, o);
+    return RunVuelo(app, o);
 }

@@ -64,6 +64,12 @@ public:
     // Tells the camera the control lets go; once more when it did not confirm.
     ZoneOutcome Release();
 
+    // The credentials every command goes out with; Read replaces them with what was typed.
+    void SetCredentials(std::string user, std::string password)
+    {
+        m_user = std::move(user);
+        m_password = std::move(password);
+    }
     const std::string& User() const { return m_user; }
     const std::string& Password() const { return m_password; }
     int LastReadResolution() const { return m_lastReadResolution; }

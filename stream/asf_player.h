@@ -45,6 +45,8 @@ public:
     ~CAsfPlayer() override;
 
     void SetRecord(bool record, const std::string& fileName);
+    // Only while the client is idle, like SetUrl.
+    void SetTimings(const AsfPlayerTimings& timings) { m_timings = timings; }
 
     int Run() override;
 

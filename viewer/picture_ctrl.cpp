@@ -6,7 +6,7 @@
 #include <QPaintEvent>
 
 CPictureCtrl::CPictureCtrl(QWidget* parent, int controlId, bool loadOwnImage)
-    : QWidget(parent), m_controlId(controlId)
+    : QWidget(parent), m_controlId(controlId), m_background(QColor::fromRgb(kPanelBlueRgb))
 {
     // Every pixel is painted here, so Qt need not clear the background first.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -32,5 +32,5 @@ void CPictureCtrl::paintEvent(QPaintEvent* event)
     }
     const QRegion uncovered = QRegion(event->rect()).subtracted(target);
     for (const QRect& part : uncovered)
-        p.fillRect(part, QColor::fromRgb(kPanelBlueRgb));
+        p.fillRect(part, m_background);
 }

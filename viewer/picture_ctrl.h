@@ -2,6 +2,7 @@
 // Static picture of the panel: an image resource stretched over the control. Where no picture
 // covers the control (none loaded, or the resource is missing) the panel blue shows.
 
+#include <QColor>
 #include <QImage>
 #include <QWidget>
 
@@ -17,6 +18,8 @@ public:
     bool LoadImage(int id);
     const QImage& Image() const { return m_image; }
     int ControlId() const { return m_controlId; }
+    // What shows where no picture covers the control; the panel blue unless set.
+    void SetBackground(const QColor& colour) { m_background = colour; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -24,4 +27,5 @@ protected:
 private:
     QImage m_image;
     int m_controlId;
+    QColor m_background;
 };

@@ -32,6 +32,11 @@ inline constexpr int kImgPanelBackground = 260;
 inline constexpr int kPanelBackgroundWidth = 136;
 inline constexpr int kPanelBackgroundHeight = 154;
 
+// The motion-zone panel's picture (control 209), 160 x 195 JPEG on white.
+inline constexpr int kImgZoneBackground = 208;
+inline constexpr int kZoneBackgroundWidth = 160;
+inline constexpr int kZoneBackgroundHeight = 195;
+
 // Zoom cursor, 32 x 32; the hot spot is the centre of the lens.
 inline constexpr int kCurZoom = 224;
 inline constexpr int kZoomCursorSize = 32;

@@ -58,6 +58,7 @@ std::vector<QString> ResourceNames()
     for (int id : kButtonBitmapIds)
         names.push_back(ViewerBitmapName(id));
     names.push_back(ViewerImageName(kImgPanelBackground));
+    names.push_back(ViewerImageName(kImgZoneBackground));
     names.push_back(ViewerCursorName(kCurZoom));
     return names;
 }

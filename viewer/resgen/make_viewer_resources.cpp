@@ -222,6 +222,41 @@ QImage PanelBackground()
     return picture;
 }
 
+// The motion-zone panel's top-left picture: two framed boxes under which the panel places zone 1's
+// and zone 2's enable box (12, 39), level bar (75, 42) and threshold slider (73, 58), the second
+// 95 pixels lower.
+QImage ZoneBackground()
+{
+    QImage picture(kZoneBackgroundWidth, kZoneBackgroundHeight, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    QFont title(kFontFamily);
+    title.setPixelSize(11);
+    title.setBold(true);
+    title.setHintingPreference(QFont::PreferNoHinting);
+    QFont label = title;
+    label.setBold(false);
+    const QColor fill(236, 232, 205), frame(128, 120, 96);
+    for (int n = 0; n < 2; ++n) {
+        const int dy = 95 * n;
+        const QRect box(4, 24 + dy, 152, 56);
+        p.fillRect(box, fill);
+        p.setPen(frame);
+        p.drawRect(box.adjusted(0, 0, -1, -1));
+        p.setFont(title);
+        p.setPen(Qt::black);
+        p.drawText(QRect(6, 8 + dy, 150, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::fromUtf16(n == 0 ? u"Zone détectée 1" : u"Zone détectée 2"));
+        p.setFont(label);
+        p.drawText(QRect(30, 39 + dy, 44, 15), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("Activer"));
+        p.drawText(QRect(12, 58 + dy, 58, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("Seuil"));
+    }
+    return picture;
+}
+
 QImage ZoomCursor()
 {
     QImage cursor(kZoomCursorSize, kZoomCursorSize, QImage::Format_ARGB32);
@@ -306,6 +341,7 @@ int main(int argc, char** argv)
         ok = Write(ButtonBitmap(button.glyph, button.on), dir, ViewerBitmapName(button.id), "bmp") &&
              ok;
     ok = Write(PanelBackground(), dir, ViewerImageName(kImgPanelBackground), "jpg") && ok;
+    ok = Write(ZoneBackground(), dir, ViewerImageName(kImgZoneBackground), "jpg") && ok;
     ok = Write(ZoomCursor(), dir, ViewerCursorName(kCurZoom), "png") && ok;
     return ok ? 0 : 1;
 }
