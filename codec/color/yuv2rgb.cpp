@@ -1,4 +1,5 @@
 #include "codec/color/yuv2rgb.h"
+#include "codec/color/yuv2rgb_simd.h"
 
 #include <atomic>
 #include <cstring>
@@ -41,7 +42,7 @@ const Tables& SharedTables()
 
 std::atomic<int> g_users{0};
 
-bool Supported(int width, int height)
+bool SizeSupported(int width, int height)
 {
     return width > 0 && width % 4 == 0 && height > 0 && height % 2 == 0;
 }
@@ -57,6 +58,7 @@ inline void Pixel(const Tables& t, int y, int u, int v, uint8_t* out)
 void Convert(const Tables& t, const uint8_t* yPlane, const uint8_t* uPlane, const uint8_t* vPlane,
              uint8_t* rgb, int width, int height)
 {
+    const yuv2rgb::RowPairKernel kernel = yuv2rgb::KernelFor(yuv2rgb::Current());
     const size_t rowBytes = size_t(width) * 3;
     const int chromaWidth = width / 2;
     for (int k = 0; k < height / 2; ++k) {
@@ -66,7 +68,8 @@ void Convert(const Tables& t, const uint8_t* yPlane, const uint8_t* uPlane, cons
         const uint8_t* v = vPlane + size_t(k) * size_t(chromaWidth);
         uint8_t* out0 = rgb + size_t(height - 1 - 2 * k) * rowBytes;
         uint8_t* out1 = rgb + size_t(height - 2 - 2 * k) * rowBytes;
-        for (int x = 0; x < width; x += 2) {
+        const int done = kernel ? kernel(y0, y1, u, v, out0, out1, width) : 0;
+        for (int x = done; x < width; x += 2) {
             const int cu = u[x / 2], cv = v[x / 2];
             Pixel(t, y0[x], cu, cv, out0 + size_t(x) * 3);
             Pixel(t, y0[x + 1], cu, cv, out0 + size_t(x + 1) * 3);
@@ -77,6 +80,90 @@ void Convert(const Tables& t, const uint8_t* yPlane, const uint8_t* uPlane, cons
 }
 
 } // namespace
+
+namespace yuv2rgb {
+
+const char* LevelName(Level level)
+{
+    switch (level) {
+    case Level::Tables:
+        return "tables";
+    case Level::Sse2:
+        return "sse2";
+    case Level::Ssse3:
+        return "ssse3";
+    case Level::Avx2:
+        return "avx2";
+    }
+    return "?";
+}
+
+bool Supported(Level level)
+{
+#ifdef CAMCTL_YUV2RGB_X86
+    __builtin_cpu_init();
+    switch (level) {
+    case Level::Tables:
+        return true;
+    case Level::Sse2:
+        return __builtin_cpu_supports("sse2");
+    case Level::Ssse3:
+        return __builtin_cpu_supports("ssse3");
+    case Level::Avx2:
+        return __builtin_cpu_supports("avx2");
+    }
+    return false;
+#else
+    return level == Level::Tables;
+#endif
+}
+
+Level Best()
+{
+    for (Level level : {Level::Avx2, Level::Ssse3, Level::Sse2})
+        if (Supported(level))
+            return level;
+    return Level::Tables;
+}
+
+namespace {
+std::atomic<Level>& Chosen()
+{
+    static std::atomic<Level> level{Best()};
+    return level;
+}
+} // namespace
+
+Level Current()
+{
+    return Chosen().load(std::memory_order_relaxed);
+}
+
+bool Force(Level level)
+{
+    if (!Supported(level))
+        return false;
+    Chosen().store(level, std::memory_order_relaxed);
+    return true;
+}
+
+RowPairKernel KernelFor(Level level)
+{
+    switch (level) {
+#ifdef CAMCTL_YUV2RGB_X86
+    case Level::Sse2:
+        return RowPairSse2;
+    case Level::Ssse3:
+        return RowPairSsse3;
+    case Level::Avx2:
+        return RowPairAvx2;
+#endif
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace yuv2rgb
 
 extern "C" void init_YUV2RGB_tab(void)
 {
@@ -93,7 +180,7 @@ extern "C" void delete_YUV2RGB_tab(void)
 
 extern "C" void ConvertYUVtoRGB(unsigned char* yuv, unsigned char* rgb, int width, int height)
 {
-    if (!yuv || !rgb || !Supported(width, height))
+    if (!yuv || !rgb || !SizeSupported(width, height))
         return;
     const size_t luma = size_t(width) * size_t(height);
     Convert(SharedTables(), yuv, yuv + luma, yuv + luma + luma / 4, rgb, width, height);
@@ -122,7 +209,7 @@ void CYuvConverter::FreeTables()
 int CYuvConverter::Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out,
                            int width, int height) const
 {
-    if (!m_tables || !y || !u || !v || !out || !Supported(width, height))
+    if (!m_tables || !y || !u || !v || !out || !SizeSupported(width, height))
         return 0;
     ::Convert(*m_tables, y, u, v, out, width, height);
     return 1;
