@@ -2,7 +2,6 @@
 
 #include "platform/clock.h"
 #include "platform/messages.h"
-#include "stream/frame_chain.h"
 
 #include <cstring>
 #include <new>
@@ -47,24 +46,9 @@ int CZonePainter::Run()
     try {
         while (!m_stop) {
             platform::SleepMs(1);
-            uint8_t* data = nullptr;
-            int32_t size = 0;
             uint32_t timestamp = 0;
-            FrameChainNode* node = m_video.Remove(&data, &size, &timestamp);
-            if (!node)
+            if (!DecodeQueuedFrame(m_video, m_path, m_counts, &timestamp))
                 continue;
-            const auto outcome = m_path.Decode(data, size > 0 ? size_t(size) : 0);
-            FreeFrame(node);
-            m_lastInput = m_path.LastInputLength();
-            m_firstInput = m_path.FirstInputLength();
-            if (outcome == CMpeg4PicturePath::Outcome::Skipped) {
-                ++m_skipped;
-                continue;
-            }
-            if (outcome == CMpeg4PicturePath::Outcome::DecodeFailed) {
-                ++m_decodeFailures;
-                continue;
-            }
             const int width = m_path.Width(), height = m_path.Height();
             if (!capSet) {
                 m_videoCap = width <= 400 ? 18 : 6;

@@ -4,6 +4,7 @@
 // latest picture whenever it repaints; the picture and the have-picture flag outlive a stop.
 
 #include "codec/mpeg4/picture_path.h"
+#include "viewer/mpeg4_painter.h"
 #include "stream/media_sinks.h"
 
 #include <atomic>
@@ -50,10 +51,10 @@ public:
     int PreparedHeight() const { return m_preparedHeight.load(); }
     uint64_t Decoded() const { return m_decoded.load(); }
     uint64_t Repaints() const { return m_repaints.load(); }
-    uint64_t DecodeFailures() const { return m_decodeFailures.load(); }
-    uint64_t Skipped() const { return m_skipped.load(); }
-    size_t FirstInputLength() const { return m_firstInput.load(); }
-    size_t LastInputLength() const { return m_lastInput.load(); }
+    uint64_t DecodeFailures() const { return m_counts.decodeFailures.load(); }
+    uint64_t Skipped() const { return m_counts.skipped.load(); }
+    size_t FirstInputLength() const { return m_counts.firstInput.load(); }
+    size_t LastInputLength() const { return m_counts.lastInput.load(); }
 
 private:
     CFrameChain& m_video;
@@ -70,6 +71,6 @@ private:
     std::atomic<bool> m_havePicture{false};
     int m_repaintCounter = 0; // painter thread only; 0 to 2
 
-    std::atomic<uint64_t> m_decoded{0}, m_repaints{0}, m_decodeFailures{0}, m_skipped{0};
-    std::atomic<size_t> m_firstInput{0}, m_lastInput{0};
+    std::atomic<uint64_t> m_decoded{0}, m_repaints{0};
+    Mpeg4PainterCounts m_counts;
 };

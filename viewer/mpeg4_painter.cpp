@@ -38,6 +38,25 @@ void CMpeg4Painter::CloseDecoder()
     m_ready = false;
 }
 
+bool DecodeQueuedFrame(CFrameChain& video, CMpeg4PicturePath& path, Mpeg4PainterCounts& counts,
+                       uint32_t* timestamp)
+{
+    uint8_t* data = nullptr;
+    int32_t size = 0;
+    FrameChainNode* node = video.Remove(&data, &size, timestamp);
+    if (!node)
+        return false;
+    const auto outcome = path.Decode(data, size > 0 ? size_t(size) : 0);
+    FreeFrame(node);
+    counts.lastInput = path.LastInputLength();
+    counts.firstInput = path.FirstInputLength();
+    if (outcome == CMpeg4PicturePath::Outcome::Skipped)
+        ++counts.skipped;
+    else if (outcome == CMpeg4PicturePath::Outcome::DecodeFailed)
+        ++counts.decodeFailures;
+    return outcome == CMpeg4PicturePath::Outcome::Picture;
+}
+
 void CMpeg4Painter::OnError(int code)
 {
     if (auto* panel = m_panel.load())
@@ -50,24 +69,9 @@ int CMpeg4Painter::Run()
     try {
         while (!m_stop) {
             platform::SleepMs(1);
-            uint8_t* data = nullptr;
-            int32_t size = 0;
             uint32_t timestamp = 0;
-            FrameChainNode* node = m_video.Remove(&data, &size, &timestamp);
-            if (!node)
+            if (!DecodeQueuedFrame(m_video, m_path, m_counts, &timestamp))
                 continue;
-            const auto outcome = m_path.Decode(data, size > 0 ? size_t(size) : 0);
-            FreeFrame(node);
-            m_lastInput = m_path.LastInputLength();
-            m_firstInput = m_path.FirstInputLength();
-            if (outcome == CMpeg4PicturePath::Outcome::Skipped) {
-                ++m_skipped;
-                continue;
-            }
-            if (outcome == CMpeg4PicturePath::Outcome::DecodeFailed) {
-                ++m_decodeFailures;
-                continue;
-            }
             const int width = m_path.Width(), height = m_path.Height();
             if (!capSet) {
                 m_videoCap = width <= 400 ? 36 : 12;

@@ -17,6 +17,19 @@ namespace platform {
 class MessageTarget;
 }
 
+// What an MPEG-4 painter counts of the frames it takes.
+struct Mpeg4PainterCounts
+{
+    std::atomic<uint64_t> decodeFailures{0}, skipped{0};
+    // Bytes handed to the decoder for the last frame, and for the first after a prepare.
+    std::atomic<size_t> lastInput{0}, firstInput{0};
+};
+
+// One step of a painter's loop: the oldest queued frame through `path`, freed afterwards. True
+// when a picture is ready in the path; false when the queue was empty or the frame was refused.
+bool DecodeQueuedFrame(CFrameChain& video, CMpeg4PicturePath& path, Mpeg4PainterCounts& counts,
+                       uint32_t* timestamp);
+
 class CMpeg4Painter : public IMpeg4Painter
 {
 public:
@@ -39,15 +52,15 @@ public:
     CPaintStep& View() { return m_view; }
     bool Ready() const { return m_ready; }
     uint64_t Painted() const { return m_painted; }
-    uint64_t DecodeFailures() const { return m_decodeFailures; }
+    uint64_t DecodeFailures() const { return m_counts.decodeFailures; }
     // While audio plays: the largest lead of the panel clock over a picture's time stamp when
     // the picture was released for painting.
     uint32_t MaxSyncLag() const { return m_maxSyncLag; }
-    uint64_t Skipped() const { return m_skipped; }
+    uint64_t Skipped() const { return m_counts.skipped; }
     // Bytes handed to the decoder for the last picture it was given (tests check the first one
     // carried the configuration in front).
-    size_t LastInputLength() const { return m_lastInput; }
-    size_t FirstInputLength() const { return m_firstInput; }
+    size_t LastInputLength() const { return m_counts.lastInput; }
+    size_t FirstInputLength() const { return m_counts.firstInput; }
     const Mpeg4PictureProfile& Profile() const { return m_path.Profile(); }
 
 private:
@@ -59,7 +72,6 @@ private:
     CMpeg4PicturePath m_path{kViewerPictureProfile};
     std::atomic<bool> m_ready{false};
     std::atomic<uint32_t> m_maxSyncLag{0};
-    std::atomic<uint64_t> m_painted{0}, m_decodeFailures{0}, m_skipped{0};
-    std::atomic<size_t> m_lastInput{0};
-    std::atomic<size_t> m_firstInput{0};
+    std::atomic<uint64_t> m_painted{0};
+    Mpeg4PainterCounts m_counts;
 };
