@@ -176,7 +176,7 @@ bool SetConnectionLimits(SettingsStore& settings)
     return settings.SetDword(SettingsRoot::CurrentUser, kInternetSettingsKey,
                              "MaxConnectionsPer1_0Server", kMaxConnections) &&
            settings.SetDword(SettingsRoot::CurrentUser, kInternetSettingsKey,
-                             "MaxConnectionsPerServer", kMaxConnections);
+                             platform::kMaxConnectionsPerServerName, kMaxConnections);
 }
 
 std::optional<Guid> ClassIdOfProgId(const SettingsStore& settings, std::string_view progId)

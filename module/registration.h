@@ -16,6 +16,7 @@
 #include "module/guid.h"
 #include "module/hresult.h"
 #include "module/type_info.h"
+#include "platform/http.h"
 
 #include <optional>
 #include <string>
@@ -27,8 +28,8 @@ class SettingsStore;
 
 namespace component {
 
-inline constexpr std::string_view kInternetSettingsKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+// The HTTP layer reads its per-server limit from the same place.
+using platform::kInternetSettingsKey;
 inline constexpr uint32_t kMaxConnections = 25;
 inline constexpr std::string_view kThreadingModel = "Apartment";
 

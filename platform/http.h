@@ -10,6 +10,10 @@
 // An HTTP error status is not a failure: a 401 or 503 page is read like any other body.
 // Credentials go out as Basic or Digest, whichever the server asks for; none when the user name is
 // empty. Proxies come from the environment as libcurl reads them. Nothing is cached.
+//
+// Each stream is one connection, and streams to one server (scheme, host, port) are limited to a
+// process-wide number at a time: an Open beyond it waits until another stream to that server is
+// done, cancelled or destroyed.
 
 #include <atomic>
 #include <chrono>
@@ -17,9 +21,23 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
+
+class SettingsStore;
+
+// 0 means no limit. A change holds for Opens still waiting and later ones; open streams stay.
+// Until set or loaded, the limit is read from the default settings store at the first Open.
+void SetConnectionsPerServer(uint32_t limit);
+uint32_t ConnectionsPerServer();
+
+inline constexpr std::string_view kInternetSettingsKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+inline constexpr std::string_view kMaxConnectionsPerServerName = "MaxConnectionsPerServer";
+// Sets the limit from the current user's value; no value means no limit.
+void LoadConnectionLimit(const SettingsStore& store);
 
 struct HttpRequest
 {
@@ -63,6 +81,7 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     template <class Ready>
     void Pump(Ready ready);
+    void Finish(int error);
     void ResumeIfDrained();
 
     HttpRequest m_request;

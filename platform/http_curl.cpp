@@ -1,8 +1,12 @@
 #include "platform/http.h"
 
+#include "platform/settings.h"
+
 #include <curl/curl.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 namespace platform {
@@ -26,7 +30,148 @@ bool StartsWithNoCase(const char* s, size_t n, const char* prefix)
     return n >= len && strncasecmp(s, prefix, len) == 0;
 }
 
+uint32_t StoredLimit(const SettingsStore& store)
+{
+    return store
+        .GetDword(SettingsRoot::CurrentUser, kInternetSettingsKey, kMaxConnectionsPerServerName)
+        .value_or(0);
+}
+
+// "scheme://host:port" as libcurl will connect, or "" when the URL does not parse.
+std::string ServerOf(const std::string& url)
+{
+    CURLU* u = curl_url();
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* port = nullptr;
+    std::string server;
+    // libcurl guesses a missing scheme for CURLOPT_URL as well.
+    if (u && curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_GUESS_SCHEME) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        server = std::string(scheme) + "://" + host + ":" + port;
+        for (char& c : server)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+    curl_url_cleanup(u);
+    return server;
+}
+
+// The process-wide count of streams holding a connection slot, per server.
+class ConnectionSlots
+{
+public:
+    // What one stream holds; guarded by the table's lock, since Cancel runs on any thread.
+    struct Slot
+    {
+        std::string server;
+        bool held = false;
+    };
+
+    static ConnectionSlots& Get()
+    {
+        static ConnectionSlots slots;
+        return slots;
+    }
+
+    void SetLimit(uint32_t limit)
+    {
+        {
+            std::lock_guard g(m_lock);
+            m_limit = limit;
+            m_limitKnown = true;
+        }
+        m_changed.notify_all();
+    }
+
+    uint32_t Limit()
+    {
+        std::lock_guard g(m_lock);
+        return m_limit;
+    }
+
+    void LoadDefaultOnce()
+    {
+        std::call_once(m_loadOnce, [this] {
+            {
+                std::lock_guard g(m_lock);
+                if (m_limitKnown)
+                    return;
+            }
+            // Read unlocked: file I/O must not hold up streams to other servers.
+            uint32_t limit = StoredLimit(SettingsStore(SettingsStore::DefaultPath()));
+            std::lock_guard g(m_lock);
+            if (!m_limitKnown) {
+                m_limit = limit;
+                m_limitKnown = true;
+            }
+        });
+    }
+
+    // False when `cancelled` came first.
+    bool Acquire(Slot& slot, std::string server, const std::atomic<bool>& cancelled)
+    {
+        std::unique_lock g(m_lock);
+        m_changed.wait(g,
+                       [&] { return cancelled.load() || m_limit == 0 || Held(server) < m_limit; });
+        if (cancelled.load())
+            return false;
+        ++m_held[server];
+        slot.server = std::move(server);
+        slot.held = true;
+        return true;
+    }
+
+    // Always wakes the waiters, so a cancelled one sees its flag.
+    void Release(Slot& slot)
+    {
+        {
+            std::lock_guard g(m_lock);
+            if (slot.held) {
+                slot.held = false;
+                if (--m_held[slot.server] == 0)
+                    m_held.erase(slot.server);
+            }
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    uint32_t Held(const std::string& server) const
+    {
+        auto it = m_held.find(server);
+        return it == m_held.end() ? 0 : it->second;
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::map<std::string, uint32_t> m_held;
+    uint32_t m_limit = 0;
+    bool m_limitKnown = false;
+    std::once_flag m_loadOnce;
+};
+
 } // namespace
+
+void SetConnectionsPerServer(uint32_t limit)
+{
+    ConnectionSlots::Get().SetLimit(limit);
+}
+
+uint32_t ConnectionsPerServer()
+{
+    return ConnectionSlots::Get().Limit();
+}
+
+void LoadConnectionLimit(const SettingsStore& store)
+{
+    SetConnectionsPerServer(StoredLimit(store));
+}
 
 struct HttpStream::Impl
 {
@@ -34,6 +179,9 @@ struct HttpStream::Impl
     CURLM* multi = nullptr;
     curl_slist* headers = nullptr;
     char errorText[CURL_ERROR_SIZE] = {};
+    // Taken here so the table outlives every stream.
+    ConnectionSlots& slots = ConnectionSlots::Get();
+    ConnectionSlots::Slot slot;
 
     ~Impl()
     {
@@ -44,6 +192,8 @@ struct HttpStream::Impl
         if (multi)
             curl_multi_cleanup(multi);
         curl_slist_free_all(headers);
+        // After the connection is closed, so the next stream never overlaps it.
+        slots.Release(slot);
     }
 };
 
@@ -117,27 +267,29 @@ void HttpStream::Pump(Ready ready)
         CURLMcode mc = curl_multi_perform(m_impl->multi, &running);
         int queued = 0;
         while (CURLMsg* msg = curl_multi_info_read(m_impl->multi, &queued)) {
-            if (msg->msg == CURLMSG_DONE) {
-                m_done = true;
-                m_error = msg->data.result;
-            }
+            if (msg->msg == CURLMSG_DONE)
+                Finish(msg->data.result);
         }
-        if (mc != CURLM_OK && !m_done) {
-            m_done = true;
-            m_error = CURLE_FAILED_INIT;
-        }
+        if (mc != CURLM_OK && !m_done)
+            Finish(CURLE_FAILED_INIT);
         if (ready() || m_done)
             return;
         // libcurl's own low-speed check works in whole seconds and only roughly; this one is
         // exact to the poll interval.
         if (m_request.idleTimeout.count() > 0 &&
             std::chrono::steady_clock::now() - m_lastProgress > m_request.idleTimeout) {
-            m_done = true;
-            m_error = CURLE_OPERATION_TIMEDOUT;
+            Finish(CURLE_OPERATION_TIMEDOUT);
             return;
         }
         curl_multi_poll(m_impl->multi, nullptr, 0, kPollMs, nullptr);
     }
+}
+
+void HttpStream::Finish(int error)
+{
+    m_done = true;
+    m_error = error;
+    m_impl->slots.Release(m_impl->slot);
 }
 
 bool HttpStream::Open()
@@ -147,10 +299,14 @@ bool HttpStream::Open()
     m_started = true;
     Impl& im = *m_impl;
     if (!im.easy || !im.multi) {
-        m_done = true;
-        m_error = CURLE_FAILED_INIT;
+        Finish(CURLE_FAILED_INIT);
         return false;
     }
+    im.slots.LoadDefaultOnce();
+    // A URL that does not parse takes no slot; the transfer fails on it anyway.
+    if (std::string server = ServerOf(m_request.url);
+        !server.empty() && !im.slots.Acquire(im.slot, std::move(server), m_cancelled))
+        return false;
     CURL* e = im.easy;
     curl_easy_setopt(e, CURLOPT_URL, m_request.url.c_str());
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
@@ -223,6 +379,7 @@ size_t HttpStream::Read(void* buffer, size_t n)
 void HttpStream::Cancel()
 {
     m_cancelled.store(true);
+    m_impl->slots.Release(m_impl->slot);
     if (m_impl->multi)
         curl_multi_wakeup(m_impl->multi);
 }

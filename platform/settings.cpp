@@ -250,6 +250,8 @@ SettingsStore::SettingsStore(std::filesystem::path file) : m_file(std::move(file
 
 std::filesystem::path SettingsStore::DefaultPath()
 {
+    if (const char* f = std::getenv("CAMCTL_SETTINGS"); f && *f)
+        return f;
     std::filesystem::path base;
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
         base = x;

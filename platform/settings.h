@@ -2,7 +2,7 @@
 // Settings store in the shape of a registry: keys are backslash paths under a root, values are
 // text or 32-bit numbers. Everything lives in one human-readable file, by default
 // $XDG_CONFIG_HOME/camctl/settings.reg (else ~/.config/...). Key and value names compare
-// without regard to ASCII case, as registry names do.
+// without regard to ASCII case, as registry names do. $CAMCTL_SETTINGS, when set, names the file.
 //
 // Every change rewrites the file through a temporary file and a rename, under a lock file, so a
 // reader or a crash never sees half a file and two processes never lose each other's writes.

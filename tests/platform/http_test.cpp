@@ -1,15 +1,21 @@
 #include "platform/clock.h"
 #include "platform/http.h"
+#include "platform/settings.h"
 #include "tests/support/raw_server.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <future>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using platform::HttpRequest;
 using platform::HttpStream;
+using platform::SettingsRoot;
+using platform::SettingsStore;
 using testsupport::RawServer;
 
 namespace {
@@ -261,4 +267,231 @@ TEST(HttpStream, PostSendsBodyAndHeadersAsGiven)
     EXPECT_NE(seen.find("User-Agent: agent/1\r\n"), std::string::npos);
     EXPECT_EQ(seen.find("Expect:"), std::string::npos);
     EXPECT_EQ(seen.substr(seen.size() - 25), "COMMAND: MOT_OCX_FREE\r\n\r\n");
+}
+
+namespace {
+
+// Only a broken wait takes this long; it bounds a failing test, it does not time a passing one.
+constexpr auto kAtMost = 30s;
+// Lets an Open that wrongly does not wait get through; a waiting one passes however long it is.
+constexpr auto kChance = 200ms;
+
+// Replies with a body that never ends, so each stream keeps its connection until it goes.
+void Endless(RawServer::Connection& c)
+{
+    if (c.ReadRequest().empty())
+        return;
+    c.Send("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace\r\n\r\nframe");
+    c.Hold();
+}
+
+// Open() on a thread of its own, so a test can watch it wait for a slot without hanging on it.
+class OpenInBackground
+{
+public:
+    explicit OpenInBackground(HttpStream& s)
+        : m_stream(s), m_thread([this] { m_result.set_value(m_stream.Open()); })
+    {
+    }
+    ~OpenInBackground()
+    {
+        if (!Returned(0ms))
+            m_stream.Cancel();
+        m_thread.join();
+    }
+    bool Returned(std::chrono::milliseconds within)
+    {
+        return m_returned.wait_for(within) == std::future_status::ready;
+    }
+    bool Result() { return m_returned.get(); }
+
+private:
+    HttpStream& m_stream;
+    std::promise<bool> m_result;
+    std::shared_future<bool> m_returned = m_result.get_future().share();
+    std::thread m_thread;
+};
+
+bool OpensPromptly(HttpStream& s)
+{
+    OpenInBackground open(s);
+    return open.Returned(kAtMost) && open.Result();
+}
+
+class ConnectionLimit : public ::testing::Test
+{
+protected:
+    void TearDown() override { platform::SetConnectionsPerServer(0); }
+};
+
+} // namespace
+
+TEST_F(ConnectionLimit, OpenBeyondTheLimitWaitsUntilAStreamToThatServerGoes)
+{
+    platform::SetConnectionsPerServer(2);
+    RawServer server(Endless);
+    auto first = std::make_unique<HttpStream>(Get(server.Url("a")));
+    HttpStream second(Get(server.Url("b")));
+    HttpStream third(Get(server.Url("c")));
+    ASSERT_TRUE(first->Open());
+    ASSERT_TRUE(second.Open());
+
+    OpenInBackground open(third);
+    EXPECT_FALSE(open.Returned(kChance));
+    EXPECT_EQ(server.Accepted(), 2);
+    first.reset();
+    ASSERT_TRUE(open.Returned(kAtMost));
+    EXPECT_TRUE(open.Result());
+    EXPECT_EQ(server.Accepted(), 3);
+}
+
+TEST_F(ConnectionLimit, ASlotIsFreedWhenTheBodyEndsOrTheStreamIsCancelled)
+{
+    platform::SetConnectionsPerServer(1);
+    RawServer server([](RawServer::Connection& c) {
+        std::string request = c.ReadRequest();
+        if (request.starts_with("GET /short ")) {
+            c.Send(Reply("200 OK", "done"));
+            c.Hold();
+        } else if (!request.empty()) {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace\r\n\r\nframe");
+            c.Hold();
+        }
+    });
+    HttpStream finished(Get(server.Url("short")));
+    ASSERT_TRUE(finished.Open());
+    EXPECT_EQ(ReadAll(finished), "done");
+    ASSERT_TRUE(finished.Complete());
+
+    HttpStream cancelled(Get(server.Url("endless")));
+    ASSERT_TRUE(OpensPromptly(cancelled));
+    cancelled.Cancel();
+
+    HttpStream last(Get(server.Url("endless")));
+    EXPECT_TRUE(OpensPromptly(last));
+}
+
+TEST_F(ConnectionLimit, ServersAreCountedApartByPortAndCaselessHostName)
+{
+    platform::SetConnectionsPerServer(1);
+    RawServer one(Endless);
+    RawServer other(Endless);
+    const std::string port = std::to_string(one.Port());
+    HttpStream byAddress(Get(one.Url()));
+    ASSERT_TRUE(byAddress.Open());
+
+    HttpStream otherPort(Get(other.Url()));
+    EXPECT_TRUE(OpensPromptly(otherPort));
+    HttpStream byName(Get("http://localhost:" + port + "/"));
+    EXPECT_TRUE(OpensPromptly(byName));
+
+    HttpStream sameName(Get("http://LocalHost:" + port + "/"));
+    {
+        OpenInBackground open(sameName);
+        EXPECT_FALSE(open.Returned(kChance));
+        sameName.Cancel();
+    }
+    EXPECT_EQ(one.Accepted(), 2);
+}
+
+TEST_F(ConnectionLimit, CancelWakesAnOpenWaitingForASlotWithoutFreeingAnother)
+{
+    platform::SetConnectionsPerServer(1);
+    RawServer server(Endless);
+    auto holder = std::make_unique<HttpStream>(Get(server.Url()));
+    ASSERT_TRUE(holder->Open());
+
+    HttpStream waiting(Get(server.Url()));
+    {
+        OpenInBackground open(waiting);
+        EXPECT_FALSE(open.Returned(kChance));
+        waiting.Cancel();
+        ASSERT_TRUE(open.Returned(kAtMost));
+        EXPECT_FALSE(open.Result());
+    }
+    EXPECT_EQ(server.Accepted(), 1);
+
+    // The holder's slot is still taken.
+    HttpStream next(Get(server.Url()));
+    OpenInBackground open(next);
+    EXPECT_FALSE(open.Returned(kChance));
+    holder.reset();
+    ASSERT_TRUE(open.Returned(kAtMost));
+    EXPECT_TRUE(open.Result());
+}
+
+TEST_F(ConnectionLimit, RaisingTheLimitLetsAWaitingOpenThrough)
+{
+    platform::SetConnectionsPerServer(1);
+    RawServer server(Endless);
+    HttpStream holder(Get(server.Url()));
+    ASSERT_TRUE(holder.Open());
+    HttpStream waiting(Get(server.Url()));
+    OpenInBackground open(waiting);
+    EXPECT_FALSE(open.Returned(kChance));
+    platform::SetConnectionsPerServer(2);
+    ASSERT_TRUE(open.Returned(kAtMost));
+    EXPECT_TRUE(open.Result());
+}
+
+namespace {
+
+class TempSettings
+{
+public:
+    TempSettings()
+    {
+        char tmpl[] = "/tmp/camctl-http-XXXXXX";
+        if (::mkdtemp(tmpl))
+            m_dir = tmpl;
+    }
+    ~TempSettings() { std::filesystem::remove_all(m_dir); }
+    std::filesystem::path File() const { return m_dir / "settings.reg"; }
+
+private:
+    std::filesystem::path m_dir;
+};
+
+constexpr const char* kInternetSettings =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+} // namespace
+
+TEST_F(ConnectionLimit, LoadedFromTheCurrentUsersInternetSettings)
+{
+    TempSettings temp;
+    SettingsStore store(temp.File());
+    ASSERT_TRUE(store.SetDword(SettingsRoot::CurrentUser, kInternetSettings,
+                               "MaxConnectionsPerServer", 25));
+    platform::LoadConnectionLimit(store);
+    EXPECT_EQ(platform::ConnectionsPerServer(), 25u);
+
+    ASSERT_TRUE(
+        store.DeleteValue(SettingsRoot::CurrentUser, kInternetSettings, "MaxConnectionsPerServer"));
+    ASSERT_TRUE(
+        store.SetDword(SettingsRoot::ClassesRoot, kInternetSettings, "MaxConnectionsPerServer", 7));
+    platform::LoadConnectionLimit(store);
+    EXPECT_EQ(platform::ConnectionsPerServer(), 0u);
+}
+
+TEST(ConnectionLimitDefault, FirstOpenReadsTheStoreTheEnvironmentNames)
+{
+    // A fresh process, where nothing has set the limit yet.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto limitAfterFirstOpen = [] {
+        TempSettings temp;
+        SettingsStore(temp.File())
+            .SetDword(SettingsRoot::CurrentUser, kInternetSettings, "MaxConnectionsPerServer", 25);
+        ::setenv("CAMCTL_SETTINGS", temp.File().c_str(), 1);
+        if (platform::ConnectionsPerServer() != 0)
+            return 1;
+        RawServer server([](RawServer::Connection& c) {
+            c.ReadRequest();
+            c.Send(Reply("200 OK", ""));
+        });
+        HttpStream s(Get(server.Url()));
+        s.Open();
+        return static_cast<int>(platform::ConnectionsPerServer());
+    };
+    EXPECT_EXIT(std::exit(limitAfterFirstOpen()), ::testing::ExitedWithCode(25), "");
 }

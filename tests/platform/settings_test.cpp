@@ -96,6 +96,26 @@ TEST_F(SettingsTest, DefaultFileFollowsXdgConfigHome)
         ::unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST_F(SettingsTest, DefaultFileIsTheOneCamctlSettingsNamesWhenSet)
+{
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"CAMCTL_SETTINGS", "XDG_CONFIG_HOME"}) {
+        const char* v = std::getenv(name);
+        saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
+    ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
+    ::setenv("CAMCTL_SETTINGS", File().c_str(), 1);
+    EXPECT_EQ(SettingsStore::DefaultPath(), File());
+    ::setenv("CAMCTL_SETTINGS", "", 1);
+    EXPECT_EQ(SettingsStore::DefaultPath(), m_dir / "camctl" / "settings.reg");
+    for (const auto& [name, value] : saved) {
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+}
+
 TEST_F(SettingsTest, HandEditedOrDamagedLinesAreSkippedNotFatal)
 {
     std::filesystem::create_directories(File().parent_path());
