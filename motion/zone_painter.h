@@ -4,7 +4,6 @@
 // latest picture whenever it repaints; the picture and the have-picture flag outlive a stop.
 
 #include "codec/mpeg4/picture_path.h"
-#include "viewer/mpeg4_painter.h"
 #include "stream/media_sinks.h"
 
 #include <atomic>

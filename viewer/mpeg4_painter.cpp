@@ -38,25 +38,6 @@ void CMpeg4Painter::CloseDecoder()
     m_ready = false;
 }
 
-bool DecodeQueuedFrame(CFrameChain& video, CMpeg4PicturePath& path, Mpeg4PainterCounts& counts,
-                       uint32_t* timestamp)
-{
-    uint8_t* data = nullptr;
-    int32_t size = 0;
-    FrameChainNode* node = video.Remove(&data, &size, timestamp);
-    if (!node)
-        return false;
-    const auto outcome = path.Decode(data, size > 0 ? size_t(size) : 0);
-    FreeFrame(node);
-    counts.lastInput = path.LastInputLength();
-    counts.firstInput = path.FirstInputLength();
-    if (outcome == CMpeg4PicturePath::Outcome::Skipped)
-        ++counts.skipped;
-    else if (outcome == CMpeg4PicturePath::Outcome::DecodeFailed)
-        ++counts.decodeFailures;
-    return outcome == CMpeg4PicturePath::Outcome::Picture;
-}
-
 void CMpeg4Painter::OnError(int code)
 {
     if (auto* panel = m_panel.load())

@@ -19,7 +19,10 @@ void ConvertYUVtoRGB(unsigned char* yuv, unsigned char* rgb, int width, int heig
 
 #ifdef __cplusplus
 }
+#endif
 
+/* The modules' own C++ side; not exported. */
+#if defined(__cplusplus) && defined(CAMCTL_INTERNAL_API)
 #include <cstdint>
 #include <memory>
 

@@ -219,8 +219,6 @@ DECODER* decoder_create_profile(int profile)
     return d;
 }
 
-DECODER* decoder_create(void) { return decoder_create_profile(DECODER_PROFILE_VIEWER); }
-
 int decoder_decode(DECODER* dec, unsigned char* out, unsigned char* data, int* used)
 {
     return decode(dec, out, data, SIZE_MAX, used);

@@ -7,7 +7,9 @@
  * Output layout: planar YUV 4:2:0, Y then U then V, rows top to bottom, no
  * gaps. While `upscaled` is 1 the picture is doubled in both directions, so
  * `out` must hold 6 * width * height bytes of the creation size; otherwise
- * 1.5 * width * height bytes of the stream size. */
+ * 1.5 * width * height bytes of the stream size.
+ *
+ * The parts under CAMCTL_INTERNAL_API are for the modules' own code and are not exported. */
 #ifndef CAMCTL_CODEC_MPEG4_DECODER_H
 #define CAMCTL_CODEC_MPEG4_DECODER_H
 
@@ -18,11 +20,13 @@
 extern "C" {
 #endif
 
+#ifdef CAMCTL_INTERNAL_API
 /* The two modules carry the same decoder with these differences. */
 enum {
     DECODER_PROFILE_VIEWER = 0, /* 1024x768, filter flag set at creation, smoothed strength, 512-scale transform */
     DECODER_PROFILE_MOTION = 1  /* 640x480, filter flag set by the header pass, strength vop_quant, 128-scale transform */
 };
+#endif
 
 struct Mpeg4State;
 
@@ -35,10 +39,13 @@ typedef struct DECODER {
     struct Mpeg4State* state; /* owned by the decoder */
 } DECODER;
 
-/* Viewer profile. Null when any buffer cannot be allocated. */
+/* The profile of the module it is built into (the viewer's in the library). Null when any
+ * buffer cannot be allocated. */
 DECODER* decoder_create(void);
+#ifdef CAMCTL_INTERNAL_API
 /* Either profile; null for an unknown profile or when memory runs out. */
 DECODER* decoder_create_profile(int profile);
+#endif
 
 /* Decodes one picture (on the first call: the stream headers and one picture).
  * Returns 0 and fills `out`, or 1 with `out` untouched. `*used` is the bytes
@@ -47,10 +54,12 @@ DECODER* decoder_create_profile(int profile);
  * caller's buffer must extend at least 8 bytes past it. Prefer the sized call. */
 int decoder_decode(DECODER* dec, unsigned char* out, unsigned char* data, int* used);
 
+#ifdef CAMCTL_INTERNAL_API
 /* Same contract, reading never past data[size - 1]; running out of input
  * fails the picture. */
 int decoder_decode_sized(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size,
                          int* used);
+#endif
 
 /* 0, or -1 for null. */
 int decoder_destroy(DECODER* dec);

@@ -1,6 +1,7 @@
 #include "codec/mpeg4/picture_path.h"
 
 #include "codec/mpeg4/decoder.h"
+#include "stream/frame_chain.h"
 
 #include <cstring>
 
@@ -101,4 +102,23 @@ CMpeg4PicturePath::Outcome CMpeg4PicturePath::Decode(const uint8_t* frame, size_
     m_width = width;
     m_height = height;
     return Outcome::Picture;
+}
+
+bool DecodeQueuedFrame(CFrameChain& video, CMpeg4PicturePath& path, Mpeg4PainterCounts& counts,
+                       uint32_t* timestamp)
+{
+    uint8_t* data = nullptr;
+    int32_t size = 0;
+    FrameChainNode* node = video.Remove(&data, &size, timestamp);
+    if (!node)
+        return false;
+    const auto outcome = path.Decode(data, size > 0 ? size_t(size) : 0);
+    FreeFrame(node);
+    counts.lastInput = path.LastInputLength();
+    counts.firstInput = path.FirstInputLength();
+    if (outcome == CMpeg4PicturePath::Outcome::Skipped)
+        ++counts.skipped;
+    else if (outcome == CMpeg4PicturePath::Outcome::DecodeFailed)
+        ++counts.decodeFailures;
+    return outcome == CMpeg4PicturePath::Outcome::Picture;
 }

@@ -5,6 +5,7 @@
 
 #include "codec/color/yuv2rgb.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -75,3 +76,18 @@ private:
     int m_width = 0, m_height = 0;
     size_t m_lastInput = 0, m_firstInput = 0;
 };
+
+class CFrameChain;
+
+// What an MPEG-4 painter counts of the frames it takes.
+struct Mpeg4PainterCounts
+{
+    std::atomic<uint64_t> decodeFailures{0}, skipped{0};
+    // Bytes handed to the decoder for the last frame, and for the first after a prepare.
+    std::atomic<size_t> lastInput{0}, firstInput{0};
+};
+
+// One step of a painter's loop: the oldest queued frame through `path`, freed afterwards. True
+// when a picture is ready in the path; false when the queue was empty or the frame was refused.
+bool DecodeQueuedFrame(CFrameChain& video, CMpeg4PicturePath& path, Mpeg4PainterCounts& counts,
+                       uint32_t* timestamp);
