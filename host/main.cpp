@@ -1,19 +1,21 @@
 // camhost: loads a control into a window and calls its scripting methods, as the camera's web
-// page does in a browser. `--demo` brings its own simulated camera.
+// page does in a browser: the control is found by ProgID in the settings store, its module file
+// loaded and its class factory asked for it. `--demo` brings its own simulated camera and
+// registers the freshly built modules into a private store first.
 
 #include "camsim/camera.h"
-#include "motion/mozon_ctrl.h"
-#include "motion/zone_module.h"
-#include "viewer/vuelo_ctrl.h"
-
-#include <QLabel>
+#include "host/control_host.h"
+#include "module/identifiers.h"
+#include "platform/settings.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -33,6 +35,7 @@ struct Options
     std::string screenshot;
     bool stats = false;
     std::string cameraType = "mpeg4"; // what the demo's camera answers in its util query
+    std::string moduleFile;           // register / unregister
 };
 
 void Usage(FILE* out)
@@ -41,9 +44,12 @@ void Usage(FILE* out)
                "                        [--size 160|320|640]\n"
                "       camhost mozon URL\n"
                "       camhost --demo [vuelo|mozon] [--camera-type mpeg4|jpeg]\n"
+               "       camhost register MODULE-FILE | camhost unregister MODULE-FILE\n"
                "common: --offscreen  --seconds S  --screenshot FILE.png  --stats\n"
-               "With --demo and no display the demo runs offscreen for a few seconds and writes\n"
-               "camhost-demo.png and its statistics.\n",
+               "vuelo and mozon load the control registered for VUELO.VueloCtrl.1 or\n"
+               "MOZON.MozonCtrl.1 in the settings store ($CAMCTL_SETTINGS, else\n"
+               "$XDG_CONFIG_HOME/camctl/settings.reg). With --demo and no display the demo runs\n"
+               "offscreen for a few seconds and writes camhost-demo.png and its statistics.\n",
                out);
 }
 
@@ -86,12 +92,18 @@ bool Parse(int argc, char** argv, Options& o)
             return false;
         } else if (o.module.empty()) {
             o.module = arg;
+        } else if (o.module == "register" || o.module == "unregister") {
+            if (!o.moduleFile.empty())
+                return false;
+            o.moduleFile = arg;
         } else if (o.url.empty()) {
             o.url = arg;
         } else {
             return false;
         }
     }
+    if (o.module == "register" || o.module == "unregister")
+        return !o.demo && !o.moduleFile.empty();
     if (o.demo) {
         if (o.module.empty())
             o.module = "vuelo";
@@ -107,85 +119,116 @@ bool HaveDisplay()
     return (x && *x) || (w && *w);
 }
 
-void PrintStats(const ViewerStats& s)
+// What a browser does with a downloaded module: load it and let it register itself.
+int RunRegistration(const Options& o)
 {
-    std::string results;
-    for (size_t i = 0; i < s.results.size(); ++i)
-        results += (i ? "," : "") + std::to_string(s.results[i]);
-    std::printf("{\"painted\":%llu,\"decodeFailures\":%llu,\"restarts\":%llu,\"results\":[%s]}\n",
-                static_cast<unsigned long long>(s.painted),
-                static_cast<unsigned long long>(s.decodeFailures),
-                static_cast<unsigned long long>(s.restarts), results.c_str());
-    std::fflush(stdout);
-}
-
-int RunVuelo(QApplication& app, const Options& o)
-{
-    CVueloCtrl control;
-    control.setWindowTitle(QStringLiteral("Vuelo"));
-    control.show();
-    control.SetSource(o.url, o.type, o.panTilt, o.rate, 0, 0);
-    if (o.size)
-        control.SetSize(o.size);
-    control.StartPlay(0, std::string());
-
-    if (o.seconds > 0)
-        QTimer::singleShot(int(o.seconds * 1000), &app, &QApplication::quit);
-    int status = app.exec();
-
-    if (!o.screenshot.empty() && !control.grab().save(QString::fromStdString(o.screenshot)))
-        std::fprintf(stderr, "camhost: cannot write %s\n", o.screenshot.c_str());
-    ViewerStats stats = control.Panel().Stats();
-    // Stop the stream before the camera goes, so the client sees an orderly end.
-    control.StopPlay();
-    if (o.stats)
-        PrintStats(stats);
-    return status;
-}
-
-void PrintZoneStats(CMozonCtrl& control)
-{
-    CZoneModule& module = CZoneModule::Get();
-    const CZonePanel& panel = control.Panel();
-    const auto levels = module.Player().ZoneLevels();
-    std::string zones;
-    for (size_t i = 0; i < 4; ++i) {
-        const ZoneSettings& z = panel.Config().zones[i];
-        zones += std::string(i ? "," : "") + "{\"enable\":" + std::to_string(z.enable) +
-                 ",\"rect\":[" + std::to_string(z.x1) + "," + std::to_string(z.y1) + "," +
-                 std::to_string(z.x2) + "," + std::to_string(z.y2) +
-                 "],\"level\":" + std::to_string(levels[i]) + "}";
+    std::string error;
+    auto module = host::ModuleFile::Open(o.moduleFile, error);
+    if (!module) {
+        std::fprintf(stderr, "camhost: %s\n", error.c_str());
+        return 1;
     }
-    const QLabel* message = panel.MessageLine();
-    const std::string text =
-        message && message->isVisible() ? message->text().toStdString() : std::string();
-    std::printf("{\"decoded\":%llu,\"repaints\":%llu,\"decodeFailures\":%llu,\"message\":\"%s\","
-                "\"zones\":[%s]}\n",
-                static_cast<unsigned long long>(module.Painter().Decoded()),
-                static_cast<unsigned long long>(module.Painter().Repaints()),
-                static_cast<unsigned long long>(module.Painter().DecodeFailures()), text.c_str(),
-                zones.c_str());
-    std::fflush(stdout);
+    const bool reg = o.module == "register";
+    const component::HResult hr = reg ? module->Register() : module->Unregister();
+    if (component::Failed(hr)) {
+        std::fprintf(stderr, "camhost: %s of %s failed (%s)\n", o.module.c_str(),
+                     o.moduleFile.c_str(), host::HResultText(hr).c_str());
+        return 1;
+    }
+    std::printf("%s %s\n", reg ? "registered" : "unregistered", o.moduleFile.c_str());
+    return 0;
 }
 
-int RunMozon(QApplication& app, const Options& o)
+int RunControl(QApplication& app, const Options& o)
 {
-    CMozonCtrl control;
-    control.setWindowTitle(QStringLiteral("Mozon"));
-    control.show();
-    control.SetSource(o.url, "mpeg4", 1);
+    const bool zones = o.module == "mozon";
+    const component::ModuleIdentifiers& ids = zones ? component::kMozonIds : component::kVueloIds;
+    const platform::SettingsStore store(platform::SettingsStore::DefaultPath());
+    std::string error;
+    auto control = host::ScriptedControl::Create(store, ids.controlProgId, error);
+    if (!control) {
+        std::fprintf(stderr, "camhost: %s\n", error.c_str());
+        return 1;
+    }
+    QWidget* window = control->Widget();
+    if (!window) {
+        std::fprintf(stderr, "camhost: the control has no window\n");
+        return 1;
+    }
+    window->setWindowTitle(QString::fromUtf8(ids.moduleName.data(), qsizetype(ids.moduleName.size())));
+    window->show();
+
+    auto call = [&](const char* method, const std::vector<DispatchArg>& args) {
+        const component::HResult hr = control->Call(method, args);
+        if (component::Failed(hr))
+            std::fprintf(stderr, "camhost: %s failed (%s)\n", method, host::HResultText(hr).c_str());
+    };
+    if (zones) {
+        call("SetSource", {o.url, std::string("mpeg4"), 1L});
+    } else {
+        call("SetSource", {o.url, o.type, o.panTilt, o.rate, 0L, 0L});
+        if (o.size)
+            call("SetSize", {long(o.size)});
+        call("StartPlay", {0L, std::string()});
+    }
 
     if (o.seconds > 0)
         QTimer::singleShot(int(o.seconds * 1000), &app, &QApplication::quit);
     int status = app.exec();
 
-    if (!o.screenshot.empty() && !control.grab().save(QString::fromStdString(o.screenshot)))
+    if (!o.screenshot.empty() && !window->grab().save(QString::fromStdString(o.screenshot)))
         std::fprintf(stderr, "camhost: cannot write %s\n", o.screenshot.c_str());
-    if (o.stats)
-        PrintZoneStats(control);
-    // Let go of the camera before it goes.
-    control.StopPlay();
+    const std::string stats = control->Statistics();
+    // Stop the stream before the camera goes, so the client sees an orderly end.
+    call("StopPlay", {});
+    if (o.stats) {
+        std::printf("%s\n", stats.c_str());
+        std::fflush(stdout);
+    }
     return status;
+}
+
+// The demo's own settings store, so that registering the built modules leaves the user's alone.
+class PrivateStore
+{
+public:
+    PrivateStore()
+    {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "camhost-demo-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) {
+            m_dir = pattern;
+            ::setenv("CAMCTL_SETTINGS", (m_dir / "settings.reg").c_str(), 1);
+        }
+    }
+    ~PrivateStore()
+    {
+        std::error_code ec;
+        if (!m_dir.empty())
+            std::filesystem::remove_all(m_dir, ec);
+    }
+    bool Made() const { return !m_dir.empty(); }
+
+private:
+    std::filesystem::path m_dir;
+};
+
+bool RegisterBuiltModules()
+{
+    for (const char* file : {CAMHOST_VUELO_MODULE, CAMHOST_MOZON_MODULE}) {
+        std::string error;
+        auto module = host::ModuleFile::Open(file, error);
+        if (!module) {
+            std::fprintf(stderr, "camhost: %s\n", error.c_str());
+            return false;
+        }
+        if (component::HResult hr = module->Register(); component::Failed(hr)) {
+            std::fprintf(stderr, "camhost: registering %s failed (%s)\n", file,
+                         host::HResultText(hr).c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -207,6 +250,18 @@ int main(int argc, char** argv)
     }
     if (o.offscreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    if (o.module == "register" || o.module == "unregister")
+        return RunRegistration(o);
+
+    std::unique_ptr<PrivateStore> privateStore;
+    if (o.demo) {
+        privateStore = std::make_unique<PrivateStore>();
+        if (!privateStore->Made() || !RegisterBuiltModules()) {
+            std::fprintf(stderr, "camhost: cannot register the demo's modules\n");
+            return 1;
+        }
+    }
 
     QApplication app(argc, argv);
 
@@ -238,7 +293,5 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
-    if (o.module == "mozon")
-        return RunMozon(app, o);
-    return RunVuelo(app, o);
+    return RunControl(app, o);
 }

@@ -6,6 +6,18 @@
 
 namespace component {
 
+HResult IComponent::GetIdOfName(std::string_view, int32_t& dispId)
+{
+    dispId = 0;
+    return DISP_E_UNKNOWNNAME;
+}
+
+HResult IComponent::Invoke(int32_t, const std::vector<DispatchArg>&, DispatchResult& result)
+{
+    result = std::monostate{};
+    return DISP_E_MEMBERNOTFOUND;
+}
+
 void ComponentDeleter::operator()(IComponent* object) const
 {
     delete object;

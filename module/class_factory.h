@@ -7,10 +7,13 @@
 #include "module/guid.h"
 #include "module/hresult.h"
 #include "module/type_info.h"
+#include "platform/dispatch.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -19,10 +22,23 @@ class SettingsStore;
 
 namespace component {
 
+// What a host may ask of any object a factory makes. Calls come on the thread that created the
+// object (apartment threading).
 class IComponent
 {
 public:
     virtual ~IComponent() = default;
+
+    // Late-bound scripting, as the page's script calls it: S_OK and the id, or DISP_E_UNKNOWNNAME.
+    virtual HResult GetIdOfName(std::string_view name, int32_t& dispId);
+    // S_OK with the method's result (empty for none), or DISP_E_MEMBERNOTFOUND.
+    virtual HResult Invoke(int32_t dispId, const std::vector<DispatchArg>& args,
+                           DispatchResult& result);
+    // The object's window for the host to place and show: a QWidget* in this build, null when
+    // the object has none. The object keeps owning it.
+    virtual void* Window() { return nullptr; }
+    // One JSON object of the object's counters for hosts that report them; empty when none.
+    virtual std::string Statistics() { return {}; }
 };
 
 namespace detail {

@@ -1,6 +1,10 @@
 #include "motion/mozon_ctrl.h"
 
-#include <QMessageBox>
+#include "module/about_box.h"
+#include "module/identifiers.h"
+#include "motion/zone_module.h"
+
+#include <QLabel>
 
 const std::vector<DispatchEntry>& CMozonCtrl::DispatchTable()
 {
@@ -78,6 +82,27 @@ void CMozonCtrl::StopPlay()
 
 void CMozonCtrl::AboutBox()
 {
-    QMessageBox::about(this, QStringLiteral("À propos de Mozon"),
-                       QStringLiteral("Mozon 1.0 — zones de détection de mouvement"));
+    component::ShowAboutBox(component::kMozonIds, this);
+}
+
+std::string CMozonCtrl::Statistics()
+{
+    CZoneModule& module = CZoneModule::Get();
+    const auto levels = module.Player().ZoneLevels();
+    std::string zones;
+    for (size_t i = 0; i < 4; ++i) {
+        const ZoneSettings& z = m_panel->Config().zones[i];
+        zones += std::string(i ? "," : "") + "{\"enable\":" + std::to_string(z.enable) +
+                 ",\"rect\":[" + std::to_string(z.x1) + "," + std::to_string(z.y1) + "," +
+                 std::to_string(z.x2) + "," + std::to_string(z.y2) +
+                 "],\"level\":" + std::to_string(levels[i]) + "}";
+    }
+    // The message texts are ours and carry no quotes or backslashes.
+    const QLabel* message = m_panel->MessageLine();
+    const std::string text =
+        message && message->isVisible() ? message->text().toStdString() : std::string();
+    return "{\"decoded\":" + std::to_string(module.Painter().Decoded()) +
+           ",\"repaints\":" + std::to_string(module.Painter().Repaints()) +
+           ",\"decodeFailures\":" + std::to_string(module.Painter().DecodeFailures()) +
+           ",\"message\":\"" + text + "\",\"zones\":[" + zones + "]}";
 }

@@ -43,6 +43,9 @@ public:
     void StopPlay();
     void AboutBox();
 
+    // The video and zone counters as one JSON object, for hosts that report them.
+    std::string Statistics();
+
     CZonePanel& Panel() { return *m_panel; }
 
 protected:

@@ -1,6 +1,5 @@
-# The panel, control and painters; appended to the widget sources of CMakeLists.txt.
-list(APPEND VIEWER_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/camera_query.cpp
+# The panel, control and painters: the viewer library over the shared widgets.
+set(VIEWER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/draw_surface.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mjpeg_painter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/paint_step.cpp

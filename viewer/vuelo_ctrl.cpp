@@ -1,8 +1,9 @@
 #include "viewer/vuelo_ctrl.h"
 
-#include <QMessageBox>
-#include <QResizeEvent>
+#include "module/about_box.h"
+#include "module/identifiers.h"
 
+#include <QResizeEvent>
 
 using platform::NumberArg;
 using platform::TextArg;
@@ -133,6 +134,16 @@ long CVueloCtrl::GetSize() const
 
 void CVueloCtrl::AboutBox()
 {
-    QMessageBox::about(this, QStringLiteral("À propos de Vuelo"),
-                       QStringLiteral("Vuelo 1.0 — visionneuse de caméra réseau"));
+    component::ShowAboutBox(component::kVueloIds, this);
+}
+
+std::string CVueloCtrl::Statistics()
+{
+    const ViewerStats s = m_panel->Stats();
+    std::string results;
+    for (size_t i = 0; i < s.results.size(); ++i)
+        results += (i ? "," : "") + std::to_string(s.results[i]);
+    return "{\"painted\":" + std::to_string(s.painted) +
+           ",\"decodeFailures\":" + std::to_string(s.decodeFailures) +
+           ",\"restarts\":" + std::to_string(s.restarts) + ",\"results\":[" + results + "]}";
 }

@@ -55,6 +55,9 @@ public:
     long GetSize() const;
     void AboutBox();
 
+    // The panel's counters as one JSON object, for hosts that report them.
+    std::string Statistics();
+
     CViewerPanel& Panel() { return *m_panel; }
 
 protected:

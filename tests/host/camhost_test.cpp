@@ -1,12 +1,19 @@
 // The main job as a user runs it: camhost's demo without a display plays the simulated camera,
 // writes its screenshot and prints its statistics.
 
+#include "module/identifiers.h"
+#include "module/registration.h"
+#include "platform/settings.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -77,9 +84,176 @@ TEST(Camhost, ZoneDemoShowsLiveVideoWithTheCamerasZones)
 
 TEST(Camhost, RefusesWhatItCannotRun)
 {
-    for (const char* args : {"", "vuelo", "mozon", "--demo other", "--bogus"}) {
+    for (const char* args : {"", "vuelo", "mozon", "--demo other", "--bogus", "register",
+                             "unregister", "register a b", "--demo register x"}) {
         CommandResult r = RunCommand(std::string(CAMHOST_PROGRAM) + " " + args + " 2>&1");
         ASSERT_TRUE(WIFEXITED(r.status));
         EXPECT_EQ(WEXITSTATUS(r.status), 2) << args;
+    }
+}
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A settings store of the test's own, named to camhost through CAMCTL_SETTINGS.
+class CamhostStore : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/camhost-store-XXXXXX";
+        ASSERT_TRUE(::mkdtemp(dir));
+        m_dir = dir;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    std::filesystem::path File() const { return m_dir / "settings.reg"; }
+    CommandResult Camhost(const std::string& args) const
+    {
+        return RunCommand("env CAMCTL_SETTINGS=" + File().string() + " " + CAMHOST_PROGRAM + " " +
+                          args + " 2>&1");
+    }
+
+    std::filesystem::path m_dir;
+};
+
+uint32_t Limit(const platform::SettingsStore& store, const char* name)
+{
+    return store
+        .GetDword(platform::SettingsRoot::CurrentUser, component::kInternetSettingsKey, name)
+        .value_or(0);
+}
+
+} // namespace
+
+TEST_F(CamhostStore, RegisterAndUnregisterCallTheModulesEntryPoints)
+{
+    platform::SettingsStore store(File());
+    store.SetDword(platform::SettingsRoot::CurrentUser, component::kInternetSettingsKey,
+                   "MaxConnectionsPer1_0Server", 2);
+    store.SetDword(platform::SettingsRoot::CurrentUser, component::kInternetSettingsKey,
+                   "MaxConnectionsPerServer", 4);
+
+    CommandResult r = Camhost(std::string("register ") + VUELO_MODULE);
+    ASSERT_EQ(r.status, 0) << r.out;
+    // Loading the module raised both limits, overwriting what was there.
+    EXPECT_EQ(Limit(store, "MaxConnectionsPer1_0Server"), 25u);
+    EXPECT_EQ(Limit(store, "MaxConnectionsPerServer"), 25u);
+    const auto found = component::FindControl(store, "VUELO.VueloCtrl.1");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->serverPath, std::filesystem::canonical(VUELO_MODULE).string());
+    EXPECT_TRUE(found->safeForScripting && found->safeForInitializing);
+
+    const std::string once = ReadFile(File());
+    r = Camhost(std::string("register ") + VUELO_MODULE);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(ReadFile(File()), once) << "registering twice leaves the same entries";
+
+    r = Camhost(std::string("unregister ") + VUELO_MODULE);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(component::FindControl(store, "VUELO.VueloCtrl.1"));
+    EXPECT_TRUE(store.KeyExists(platform::SettingsRoot::ClassesRoot,
+                                "Component Categories\\" +
+                                    component::kCatidSafeForScripting.ToString()));
+    EXPECT_TRUE(store.KeyExists(platform::SettingsRoot::ClassesRoot,
+                                "Component Categories\\" +
+                                    component::kCatidSafeForInitializing.ToString()));
+    EXPECT_EQ(Limit(store, "MaxConnectionsPerServer"), 25u);
+
+    // Unregistering what is not registered fails as the type library step reports it.
+    r = Camhost(std::string("unregister ") + VUELO_MODULE);
+    EXPECT_EQ(WEXITSTATUS(r.status), 1) << r.out;
+    EXPECT_NE(r.out.find("0x80040200"), std::string::npos) << r.out;
+}
+
+TEST_F(CamhostStore, ControlsComeOnlyFromRegisteredSafeModules)
+{
+    CommandResult r = Camhost("mozon http://127.0.0.1:9 --offscreen --seconds 0.1");
+    EXPECT_EQ(WEXITSTATUS(r.status), 1) << r.out;
+    EXPECT_NE(r.out.find("MOZON.MozonCtrl.1 is not registered"), std::string::npos) << r.out;
+
+    ASSERT_EQ(Camhost(std::string("register ") + MOZON_MODULE).status, 0);
+    platform::SettingsStore store(File());
+    ASSERT_TRUE(store.DeleteKey(platform::SettingsRoot::ClassesRoot,
+                                "CLSID\\" + component::kMozonIds.controlClassId.ToString() +
+                                    "\\Implemented Categories\\" +
+                                    component::kCatidSafeForScripting.ToString()));
+    r = Camhost("mozon http://127.0.0.1:9 --offscreen --seconds 0.1");
+    EXPECT_EQ(WEXITSTATUS(r.status), 1) << r.out;
+    EXPECT_NE(r.out.find("Controls safely scriptable!"), std::string::npos) << r.out;
+
+    r = Camhost("register /etc/hostname");
+    EXPECT_EQ(WEXITSTATUS(r.status), 1) << r.out;
+    EXPECT_NE(r.out.find("cannot load"), std::string::npos) << r.out;
+}
+
+namespace {
+
+// The module's visible symbols: C names as they are, C++ names demangled.
+std::set<std::string> DynamicSymbols(const char* file, bool demangle)
+{
+    CommandResult r = RunCommand(std::string("nm -D --defined-only ") + (demangle ? "-C " : "") +
+                                 file);
+    std::set<std::string> names;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        // "ADDRESS TYPE NAME"; lower-case types are local and not visible.
+        const size_t type = line.find(' ');
+        if (type == std::string::npos || type + 3 > line.size())
+            continue;
+        const char t = line[type + 1];
+        if (std::islower(static_cast<unsigned char>(t)) && t != 'u' && t != 'i')
+            continue;
+        names.insert(line.substr(type + 3));
+    }
+    return names;
+}
+
+const std::set<std::string> kCodecExports = {
+    "decoder_create",   "decoder_decode",     "decoder_destroy", "init_YUV2RGB_tab",
+    "delete_YUV2RGB_tab", "ConvertYUVtoRGB",  "MotionDetect",    "DllRegisterServer",
+    "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow",
+};
+
+} // namespace
+
+TEST(ModuleExports, TheMotionZoneModuleShowsItsEntryPointsAndVideoCodecOnly)
+{
+    EXPECT_EQ(DynamicSymbols(MOZON_MODULE, false), kCodecExports);
+}
+
+TEST(ModuleExports, TheViewerModuleAddsAudioAndTheImageHolderClasses)
+{
+    std::set<std::string> c, classes;
+    for (const std::string& name : DynamicSymbols(VUELO_MODULE, true)) {
+        const bool member = name.rfind("CImage", 0) == 0 || name.find(" for CImage") != std::string::npos;
+        (member ? classes : c).insert(name);
+    }
+    std::set<std::string> expected = kCodecExports;
+    expected.insert({"G726_decoder_create", "G726_dec", "G726_decoder_destroy"});
+    EXPECT_EQ(c, expected);
+    for (const char* needed :
+         {"CImageHolder::CImageHolder(ImageFormat)", "CImageHolder::~CImageHolder()",
+          "CImageHolder::Decode(unsigned char const*, unsigned int, ImageFormat)",
+          "CImageHolder::SaveToFile(char const*, ImageFormat)", "CImageHolder::FreeDib()",
+          "CImageIOFile::Open(char const*, char const*)", "vtable for CImageMemFile",
+          "typeinfo for CImageFile"})
+        EXPECT_EQ(classes.count(needed), 1u) << needed;
+    for (const std::string& name : classes) {
+        const bool ours = name.find("CImageHolder") != std::string::npos ||
+                          name.find("CImageFile") != std::string::npos ||
+                          name.find("CImageIOFile") != std::string::npos ||
+                          name.find("CImageMemFile") != std::string::npos;
+        EXPECT_TRUE(ours) << name;
     }
 }
