@@ -6,12 +6,12 @@
 #include "platform/messages.h"
 #include "stream/frame_chain.h"
 
+#include "tests/support/m4v_file.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -19,28 +19,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Stream
-{
-    Bytes config;
-    std::vector<Bytes> frames;
-};
+using Stream = testsupport::M4vStream;
 
 Stream Load(const std::string& name)
 {
-    std::ifstream in(std::string(MPEG4_DATA_DIR) + "/" + name, std::ios::binary);
-    const Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 < all.size(); ++i)
-        if (all[i] == 0 && all[i + 1] == 0 && all[i + 2] == 1 && all[i + 3] == 0xB6)
-            starts.push_back(i);
-    Stream s;
-    if (starts.empty())
-        return s;
-    s.config.assign(all.begin(), all.begin() + long(starts[0]));
-    for (size_t k = 0; k < starts.size(); ++k)
-        s.frames.emplace_back(all.begin() + long(starts[k]),
-                              all.begin() + long(k + 1 < starts.size() ? starts[k + 1] : all.size()));
-    return s;
+    return testsupport::SplitM4vFile(std::string(MPEG4_DATA_DIR) + "/" + name);
 }
 
 void Queue(CFrameChain& chain, const Bytes& frame)
