@@ -51,11 +51,11 @@ DECODER* decoder_create_profile(int profile);
  * Returns 0 and fills `out`, or 1 with `out` untouched. `*used` is the bytes
  * consumed including the closing stuffing, or 4 on error.
  * The length is unknown here: the bitstream must end where it says and the
- * caller's buffer must extend at least 8 bytes past it. Prefer the sized call. */
+ * caller's buffer must extend at least 8 bytes past it. */
 int decoder_decode(DECODER* dec, unsigned char* out, unsigned char* data, int* used);
 
 #ifdef CAMCTL_INTERNAL_API
-/* Same contract, reading never past data[size - 1]; running out of input
+/* Same contract, reading never past data[size - 1] (what the modules call); running out of input
  * fails the picture. */
 int decoder_decode_sized(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size,
                          int* used);
