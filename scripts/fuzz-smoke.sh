@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCAMCTL_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j"$(nproc)"
+cmake --build build-fuzz -j"$(nproc)" --target fuzzers
 
 shopt -s nullglob
 status=0
