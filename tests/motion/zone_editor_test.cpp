@@ -5,6 +5,7 @@
 #include "motion/zone_module.h"
 
 #include "camsim/camera.h"
+#include "tests/motion/zone_test_support.h"
 #include "tests/viewer/qt_env.h"
 #include "viewer/picture_ctrl.h"
 #include "viewer/resources.h"
@@ -25,28 +26,12 @@ namespace {
 
 ZoneTimings Fast()
 {
-    ZoneTimings t;
-    t.haltWait = std::chrono::milliseconds(5);
-    t.restartWait = std::chrono::milliseconds(5);
-    t.cancelWait = std::chrono::milliseconds(0);
-    t.meterPeriod = std::chrono::milliseconds(30);
-    t.asf.openSettle = std::chrono::milliseconds(10);
-    t.asf.afterStart = std::chrono::milliseconds(5);
-    t.asf.stopSleep = std::chrono::milliseconds(5);
-    t.poster.settle = std::chrono::milliseconds(5);
-    return t;
+    return testsupport::FastZoneTimings();
 }
 
 camsim::Zone Zone(int enable, int x1, int y1, int x2, int y2)
 {
-    camsim::Zone z;
-    z.enable = enable;
-    z.threshold = 40;
-    z.x1 = x1;
-    z.y1 = y1;
-    z.x2 = x2;
-    z.y2 = y2;
-    return z;
+    return testsupport::MakeZone(enable, x1, y1, x2, y2, 40);
 }
 
 // A left-button drag from `from` to `to`, both in the widget's coordinates, as the window system

@@ -6,6 +6,7 @@
 #include "motion/zone_strings.h"
 
 #include "camsim/camera.h"
+#include "tests/motion/zone_test_support.h"
 #include "tests/viewer/qt_env.h"
 #include "viewer/authorization_dlg.h"
 #include "viewer/picture_ctrl.h"
@@ -32,33 +33,12 @@ namespace {
 
 ZoneTimings Fast()
 {
-    ZoneTimings t;
-    t.haltWait = std::chrono::milliseconds(5);
-    t.stopTimeoutMs = 10000;
-    t.restartWait = std::chrono::milliseconds(5);
-    t.cancelWait = std::chrono::milliseconds(0);
-    t.meterPeriod = std::chrono::milliseconds(30);
-    t.asf.openSettle = std::chrono::milliseconds(10);
-    t.asf.openWait = std::chrono::milliseconds(5000);
-    t.asf.afterStart = std::chrono::milliseconds(5);
-    t.asf.readWait = std::chrono::milliseconds(5000);
-    t.asf.workerStop = std::chrono::milliseconds(5000);
-    t.asf.stopSleep = std::chrono::milliseconds(5);
-    t.poster.settle = std::chrono::milliseconds(5);
-    t.poster.sendWait = std::chrono::milliseconds(5000);
-    return t;
+    return testsupport::FastZoneTimings();
 }
 
 camsim::Zone Zone(int enable, int x1, int y1, int x2, int y2, int threshold = 128)
 {
-    camsim::Zone z;
-    z.enable = enable;
-    z.threshold = threshold;
-    z.x1 = x1;
-    z.y1 = y1;
-    z.x2 = x2;
-    z.y2 = y2;
-    return z;
+    return testsupport::MakeZone(enable, x1, y1, x2, y2, threshold);
 }
 
 class ZonePanelTest : public ::testing::Test
