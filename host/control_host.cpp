@@ -48,10 +48,8 @@ std::unique_ptr<ModuleFile> ModuleFile::Open(const std::string& path, std::strin
     file->m_register = reinterpret_cast<EntryPoint>(dlsym(handle, "DllRegisterServer"));
     file->m_unregister = reinterpret_cast<EntryPoint>(dlsym(handle, "DllUnregisterServer"));
     file->m_canUnload = reinterpret_cast<EntryPoint>(dlsym(handle, "DllCanUnloadNow"));
-    file->m_getClassObject =
-        reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
-    if (!file->m_register || !file->m_unregister || !file->m_canUnload ||
-        !file->m_getClassObject) {
+    file->m_getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+    if (!file->m_register || !file->m_unregister || !file->m_canUnload || !file->m_getClassObject) {
         error = path + " is not a control module";
         return nullptr;
     }

@@ -59,7 +59,6 @@ public:
     QWidget* Widget() const;
     std::string Statistics() { return m_object->Statistics(); }
     const component::Guid& ClassId() const { return m_classId; }
-    const ModuleFile& Module() const { return *m_module; }
 
 private:
     ScriptedControl() = default;

@@ -119,22 +119,30 @@ bool HaveDisplay()
     return (x && *x) || (w && *w);
 }
 
-// What a browser does with a downloaded module: load it and let it register itself.
-int RunRegistration(const Options& o)
+// What a browser does with a downloaded module: load it and let it register (or unregister)
+// itself.
+bool RegisterModule(const std::string& file, bool reg)
 {
     std::string error;
-    auto module = host::ModuleFile::Open(o.moduleFile, error);
+    auto module = host::ModuleFile::Open(file, error);
     if (!module) {
         std::fprintf(stderr, "camhost: %s\n", error.c_str());
-        return 1;
+        return false;
     }
-    const bool reg = o.module == "register";
     const component::HResult hr = reg ? module->Register() : module->Unregister();
     if (component::Failed(hr)) {
-        std::fprintf(stderr, "camhost: %s of %s failed (%s)\n", o.module.c_str(),
-                     o.moduleFile.c_str(), host::HResultText(hr).c_str());
-        return 1;
+        std::fprintf(stderr, "camhost: %s of %s failed (%s)\n", reg ? "register" : "unregister",
+                     file.c_str(), host::HResultText(hr).c_str());
+        return false;
     }
+    return true;
+}
+
+int RunRegistration(const Options& o)
+{
+    const bool reg = o.module == "register";
+    if (!RegisterModule(o.moduleFile, reg))
+        return 1;
     std::printf("%s %s\n", reg ? "registered" : "unregistered", o.moduleFile.c_str());
     return 0;
 }
@@ -155,13 +163,15 @@ int RunControl(QApplication& app, const Options& o)
         std::fprintf(stderr, "camhost: the control has no window\n");
         return 1;
     }
-    window->setWindowTitle(QString::fromUtf8(ids.moduleName.data(), qsizetype(ids.moduleName.size())));
+    window->setWindowTitle(
+        QString::fromUtf8(ids.moduleName.data(), qsizetype(ids.moduleName.size())));
     window->show();
 
     auto call = [&](const char* method, const std::vector<DispatchArg>& args) {
         const component::HResult hr = control->Call(method, args);
         if (component::Failed(hr))
-            std::fprintf(stderr, "camhost: %s failed (%s)\n", method, host::HResultText(hr).c_str());
+            std::fprintf(stderr, "camhost: %s failed (%s)\n", method,
+                         host::HResultText(hr).c_str());
     };
     if (zones) {
         call("SetSource", {o.url, std::string("mpeg4"), 1L});
@@ -215,20 +225,7 @@ private:
 
 bool RegisterBuiltModules()
 {
-    for (const char* file : {CAMHOST_VUELO_MODULE, CAMHOST_MOZON_MODULE}) {
-        std::string error;
-        auto module = host::ModuleFile::Open(file, error);
-        if (!module) {
-            std::fprintf(stderr, "camhost: %s\n", error.c_str());
-            return false;
-        }
-        if (component::HResult hr = module->Register(); component::Failed(hr)) {
-            std::fprintf(stderr, "camhost: registering %s failed (%s)\n", file,
-                         host::HResultText(hr).c_str());
-            return false;
-        }
-    }
-    return true;
+    return RegisterModule(CAMHOST_VUELO_MODULE, true) && RegisterModule(CAMHOST_MOZON_MODULE, true);
 }
 
 } // namespace

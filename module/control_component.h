@@ -10,8 +10,7 @@
 
 namespace component {
 
-template <class Control>
-class ControlComponent final : public IComponent
+template <class Control> class ControlComponent final : public IComponent
 {
 public:
     explicit ControlComponent(const InterfaceDesc& dispatch)
@@ -52,9 +51,7 @@ private:
 class PropertyPageComponent final : public IComponent
 {
 public:
-    explicit PropertyPageComponent(const ModuleIdentifiers& ids) : m_page(new CPropertyPage(ids))
-    {
-    }
+    explicit PropertyPageComponent(const ModuleIdentifiers& ids) : m_page(new CPropertyPage(ids)) {}
     ~PropertyPageComponent() override { delete m_page.data(); }
     void* Window() override { return m_page.data(); }
 

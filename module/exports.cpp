@@ -73,13 +73,12 @@ ModuleObject& TheModuleObject()
 // Started when the library is loaded, also when it is loaded only to register itself.
 [[maybe_unused]] ModuleObject& g_startedOnLoad = TheModuleObject();
 
-} // namespace
-
 ControlModule& LoadedModule()
 {
     return TheModuleObject().Module();
 }
 
+} // namespace
 } // namespace component
 
 extern "C" {
@@ -107,7 +106,8 @@ int32_t DllGetClassObject(const CAMCTL_GUID* clsid, const CAMCTL_GUID* iid, void
     if (std::memcmp(iid, &classFactory, sizeof classFactory) != 0)
         return component::E_NOINTERFACE;
     component::IClassFactory* found = nullptr;
-    component::HResult hr = component::LoadedModule().GetClassObject(component::FromC(*clsid), found);
+    const component::HResult hr =
+        component::LoadedModule().GetClassObject(component::FromC(*clsid), found);
     *factory = found;
     return hr;
 }

@@ -15,7 +15,4 @@ struct ModuleBinding
 
 ModuleBinding ThisModule();
 
-// The module object of the library, started when the library was loaded.
-ControlModule& LoadedModule();
-
 } // namespace component

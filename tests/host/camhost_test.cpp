@@ -44,8 +44,9 @@ TEST(Camhost, DemoWithoutADisplayPlaysAndReports)
 {
     const auto shot = std::filesystem::temp_directory_path() /
                       ("camhost-test-" + std::to_string(::getpid()) + ".png");
-    CommandResult r = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(CAMHOST_PROGRAM) +
-                       " --demo --seconds 3 --screenshot " + shot.string() + " 2>/dev/null");
+    CommandResult r =
+        RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(CAMHOST_PROGRAM) +
+                   " --demo --seconds 3 --screenshot " + shot.string() + " 2>/dev/null");
     ASSERT_TRUE(WIFEXITED(r.status)) << r.out;
     EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.out;
     auto number = [&](const std::string& key) {
@@ -63,9 +64,9 @@ TEST(Camhost, ZoneDemoShowsLiveVideoWithTheCamerasZones)
 {
     const auto shot = std::filesystem::temp_directory_path() /
                       ("camhost-zone-test-" + std::to_string(::getpid()) + ".png");
-    CommandResult r = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(CAMHOST_PROGRAM) +
-                                 " --demo mozon --seconds 3 --screenshot " + shot.string() +
-                                 " 2>/dev/null");
+    CommandResult r =
+        RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(CAMHOST_PROGRAM) +
+                   " --demo mozon --seconds 3 --screenshot " + shot.string() + " 2>/dev/null");
     ASSERT_TRUE(WIFEXITED(r.status)) << r.out;
     EXPECT_EQ(WEXITSTATUS(r.status), 0) << r.out;
     auto number = [&](const std::string& key) {
@@ -162,9 +163,9 @@ TEST_F(CamhostStore, RegisterAndUnregisterCallTheModulesEntryPoints)
     r = Camhost(std::string("unregister ") + VUELO_MODULE);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_FALSE(component::FindControl(store, "VUELO.VueloCtrl.1"));
-    EXPECT_TRUE(store.KeyExists(platform::SettingsRoot::ClassesRoot,
-                                "Component Categories\\" +
-                                    component::kCatidSafeForScripting.ToString()));
+    EXPECT_TRUE(
+        store.KeyExists(platform::SettingsRoot::ClassesRoot,
+                        "Component Categories\\" + component::kCatidSafeForScripting.ToString()));
     EXPECT_TRUE(store.KeyExists(platform::SettingsRoot::ClassesRoot,
                                 "Component Categories\\" +
                                     component::kCatidSafeForInitializing.ToString()));
@@ -202,8 +203,8 @@ namespace {
 // The module's visible symbols: C names as they are, C++ names demangled.
 std::set<std::string> DynamicSymbols(const char* file, bool demangle)
 {
-    CommandResult r = RunCommand(std::string("nm -D --defined-only ") + (demangle ? "-C " : "") +
-                                 file);
+    CommandResult r =
+        RunCommand(std::string("nm -D --defined-only ") + (demangle ? "-C " : "") + file);
     std::set<std::string> names;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);) {
@@ -220,8 +221,8 @@ std::set<std::string> DynamicSymbols(const char* file, bool demangle)
 }
 
 const std::set<std::string> kCodecExports = {
-    "decoder_create",   "decoder_decode",     "decoder_destroy", "init_YUV2RGB_tab",
-    "delete_YUV2RGB_tab", "ConvertYUVtoRGB",  "MotionDetect",    "DllRegisterServer",
+    "decoder_create",      "decoder_decode",    "decoder_destroy", "init_YUV2RGB_tab",
+    "delete_YUV2RGB_tab",  "ConvertYUVtoRGB",   "MotionDetect",    "DllRegisterServer",
     "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow",
 };
 
@@ -236,7 +237,8 @@ TEST(ModuleExports, TheViewerModuleAddsAudioAndTheImageHolderClasses)
 {
     std::set<std::string> c, classes;
     for (const std::string& name : DynamicSymbols(VUELO_MODULE, true)) {
-        const bool member = name.rfind("CImage", 0) == 0 || name.find(" for CImage") != std::string::npos;
+        const bool member =
+            name.rfind("CImage", 0) == 0 || name.find(" for CImage") != std::string::npos;
         (member ? classes : c).insert(name);
     }
     std::set<std::string> expected = kCodecExports;

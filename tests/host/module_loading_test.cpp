@@ -86,9 +86,9 @@ TEST_F(ModuleLoading, LoadingRaisesTheConnectionLimitAndRegistersTheModulesOwnFi
     EXPECT_EQ(store.GetDword(SettingsRoot::CurrentUser, kInternetSettingsKey,
                              "MaxConnectionsPer1_0Server"),
               25u);
-    EXPECT_EQ(store.GetDword(SettingsRoot::CurrentUser, kInternetSettingsKey,
-                             "MaxConnectionsPerServer"),
-              25u);
+    EXPECT_EQ(
+        store.GetDword(SettingsRoot::CurrentUser, kInternetSettingsKey, "MaxConnectionsPerServer"),
+        25u);
 
     for (auto [ids, path] : {std::pair{&kVueloIds, VUELO_MODULE}, {&kMozonIds, MOZON_MODULE}}) {
         const auto found = FindControl(store, ids->controlProgId);
@@ -249,8 +249,8 @@ TEST_F(ModuleLoading, AboutBoxIsModalWithIconTextAndOk)
         EXPECT_TRUE(modal);
         EXPECT_EQ(title, QString::fromUtf8(caption));
         EXPECT_TRUE(hadIcon);
-        EXPECT_TRUE(text.contains(QString::fromUtf8(ids->fileDescription.data(),
-                                                    qsizetype(ids->fileDescription.size()))))
+        EXPECT_TRUE(text.contains(
+            QString::fromUtf8(ids->fileDescription.data(), qsizetype(ids->fileDescription.size()))))
             << text.toStdString();
     }
 }
@@ -282,9 +282,9 @@ TEST_F(ModuleLoading, UnregisteringRemovesTheClassButNotCategoriesOrLimits)
     EXPECT_FALSE(store.KeyExists(SettingsRoot::ClassesRoot, "MOZON.MozonCtrl.1"));
     EXPECT_TRUE(store.KeyExists(SettingsRoot::ClassesRoot,
                                 "Component Categories\\" + kCatidSafeForScripting.ToString()));
-    EXPECT_EQ(store.GetDword(SettingsRoot::CurrentUser, kInternetSettingsKey,
-                             "MaxConnectionsPerServer"),
-              25u);
+    EXPECT_EQ(
+        store.GetDword(SettingsRoot::CurrentUser, kInternetSettingsKey, "MaxConnectionsPerServer"),
+        25u);
     std::string error;
     EXPECT_FALSE(host::ScriptedControl::Create(store, "MOZON.MozonCtrl.1", error));
     EXPECT_NE(error.find("not registered"), std::string::npos) << error;
@@ -303,8 +303,10 @@ int main(int argc, char** argv)
     ::setenv("CAMCTL_SETTINGS", g_store.c_str(), 1);
     {
         SettingsStore store(g_store);
-        store.SetDword(SettingsRoot::CurrentUser, kInternetSettingsKey, "MaxConnectionsPer1_0Server", 7);
-        store.SetDword(SettingsRoot::CurrentUser, kInternetSettingsKey, "MaxConnectionsPerServer", 7);
+        store.SetDword(SettingsRoot::CurrentUser, kInternetSettingsKey,
+                       "MaxConnectionsPer1_0Server", 7);
+        store.SetDword(SettingsRoot::CurrentUser, kInternetSettingsKey, "MaxConnectionsPerServer",
+                       7);
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int status;
