@@ -23,8 +23,6 @@
 
 namespace {
 
-const QColor kZoneControlColour(236, 232, 205);
-
 // The wait cursor over a blocking step; nests.
 class WaitCursor
 {
@@ -41,17 +39,12 @@ void SleepFor(std::chrono::milliseconds ms)
         QThread::msleep(static_cast<unsigned long>(ms.count()));
 }
 
-void Paint(QWidget* w, const QColor& colour)
+// What a save takes from a control: the user's value where they changed it, else the record's.
+// A control may show a value clamped to its range, or one older than the last read, and saving
+// that back would overwrite the camera's setting with a value nobody chose.
+int32_t Edited(int now, int shown, int32_t held)
 {
-    QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, colour);
-    palette.setColor(QPalette::Base, colour);
-    palette.setColor(QPalette::Button, colour);
-    palette.setColor(QPalette::WindowText, Qt::black);
-    palette.setColor(QPalette::Text, Qt::black);
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    w->setPalette(palette);
-    w->setAutoFillBackground(true);
+    return now != shown ? now : held;
 }
 
 } // namespace
@@ -107,90 +100,19 @@ void CZonePanel::DestroyWindow()
     CZoneModule::Get().Recorded().Forget(this);
     for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         delete child;
-    m_background = nullptr;
-    m_placeholder = nullptr;
-    m_message = nullptr;
-    m_enable = {};
-    m_threshold = {};
-    m_sensitivity = {};
-    m_level = {};
-    m_save = m_ok = m_cancel = nullptr;
+    m_ui = {};
     m_hasWindow = false;
     hide();
 }
 
 void CZonePanel::BuildControls()
 {
-    Paint(this, Qt::white);
-    m_background = new CPictureCtrl(this, 209);
-    m_background->SetBackground(Qt::white);
-    m_background->setObjectName(QStringLiteral("background"));
-    m_placeholder = new QWidget(this);
-    m_placeholder->setObjectName(QStringLiteral("picturePlaceholder"));
-    m_placeholder->hide();
-    for (int i = 0; i < 4; ++i) {
-        const int n = i + 1;
-        m_enable[size_t(i)] = new QCheckBox(this);
-        m_enable[size_t(i)]->setObjectName(QStringLiteral("enable%1").arg(n));
-        connect(m_enable[size_t(i)], &QCheckBox::clicked, this, [this, n] { OnEnableClicked(n); });
-        m_level[size_t(i)] = new QProgressBar(this);
-        m_level[size_t(i)]->setObjectName(QStringLiteral("level%1").arg(n));
-        m_level[size_t(i)]->setTextVisible(false);
-        m_threshold[size_t(i)] = new QSlider(Qt::Horizontal, this);
-        m_threshold[size_t(i)]->setObjectName(QStringLiteral("threshold%1").arg(n));
-        m_threshold[size_t(i)]->setTickPosition(QSlider::NoTicks);
-        m_sensitivity[size_t(i)] = new QSlider(Qt::Horizontal, this);
-        m_sensitivity[size_t(i)]->setObjectName(QStringLiteral("sensitivity%1").arg(n));
-        m_sensitivity[size_t(i)]->setTickPosition(QSlider::NoTicks);
-        for (QWidget* w : {static_cast<QWidget*>(m_enable[size_t(i)]),
-                           static_cast<QWidget*>(m_level[size_t(i)]),
-                           static_cast<QWidget*>(m_threshold[size_t(i)]),
-                           static_cast<QWidget*>(m_sensitivity[size_t(i)])}) {
-            Paint(w, kZoneControlColour);
-            w->hide();
-        }
-    }
-    m_save = new QPushButton(QStringLiteral("Enregistrer"), this);
-    m_save->setObjectName(QStringLiteral("saveButton"));
-    connect(m_save, &QPushButton::clicked, this, [this] { SaveAreas(); });
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
-    m_ok->setObjectName(QStringLiteral("okButton"));
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(m_cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
-    m_message = new QLabel(QStringLiteral("Message"), this);
-    m_message->setObjectName(QStringLiteral("messageLine"));
-    m_message->setWordWrap(true);
-    for (QWidget* w : {static_cast<QWidget*>(m_save), static_cast<QWidget*>(m_ok),
-                       static_cast<QWidget*>(m_cancel), static_cast<QWidget*>(m_message)}) {
-        Paint(w, Qt::white);
-        w->hide();
-    }
-}
-
-void CZonePanel::LayOut()
-{
-    m_background->setGeometry(0, 0, 160, 195);
-    m_placeholder->setGeometry(kPictureArea);
-    for (int i = 0; i < 4; ++i) {
-        const int dy = 95 * i;
-        m_enable[size_t(i)]->setGeometry(12, 39 + dy, 15, 15);
-        m_level[size_t(i)]->setGeometry(75, 42 + dy, 70, 8);
-        m_level[size_t(i)]->setRange(0, 99);
-        m_level[size_t(i)]->setValue(0);
-        m_threshold[size_t(i)]->setGeometry(73, 58 + dy, 75, 14);
-        m_threshold[size_t(i)]->setRange(0, 255);
-        m_sensitivity[size_t(i)]->setGeometry(73, 76 + dy, 75, 14);
-        m_sensitivity[size_t(i)]->setRange(0, 10);
-    }
-    m_save->setGeometry(40, 220, 75, 20);
-    m_ok->setGeometry(235, 500, 75, 20);
-    m_cancel->setGeometry(335, 500, 75, 20);
-    m_message->setGeometry(15, 15, 320, 40);
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(28);
-    font.setWeight(QFont::Bold);
-    m_message->setFont(font);
+    m_ui = MakeZonePanelControls(this);
+    for (int n = 1; n <= 4; ++n)
+        connect(m_ui.enable[size_t(n - 1)], &QCheckBox::clicked, this,
+                [this, n] { OnEnableClicked(n); });
+    connect(m_ui.save, &QPushButton::clicked, this, [this] { SaveAreas(); });
+    connect(m_ui.cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
 }
 
 void CZonePanel::Initialise()
@@ -198,13 +120,12 @@ void CZonePanel::Initialise()
     CZoneModule& module = CZoneModule::Get();
     if (module.live) {
         // Another panel of the process shows live video: this one stays empty.
-        m_placeholder->hide();
+        m_ui.placeholder->hide();
         return;
     }
     setCursor(Qt::ArrowCursor);
     update();
     WaitCursor wait;
-    LayOut();
     module.Recorded().Record(this);
     if (m_sourceSet)
         Connect();
@@ -250,11 +171,11 @@ void CZonePanel::StopPlay()
 
 void CZonePanel::ShowMessage(int stringId)
 {
-    if (!m_message)
+    if (!m_ui.message)
         return;
-    m_message->setText(LoadZoneString(stringId));
-    m_message->show();
-    m_message->raise();
+    m_ui.message->setText(LoadZoneString(stringId));
+    m_ui.message->show();
+    m_ui.message->raise();
 }
 
 int CZonePanel::ReadAreas()
@@ -290,13 +211,14 @@ void CZonePanel::SaveAreas()
     // Every type of control saves as the full mode does.
     m_config.resolution = 3;
     for (int n = 1; n <= 4; ++n) {
-        ZoneSettings& z = m_config.zones[size_t(n - 1)];
-        z.enable = m_enable[size_t(n - 1)]->isChecked() ? 1 : 0;
+        const size_t i = size_t(n - 1);
+        ZoneSettings& z = m_config.zones[i];
+        z.enable = Edited(m_ui.enable[i]->isChecked() ? 1 : 0, m_shown[i].enable, z.enable != 0);
         if (!z.enable)
             continue;
         ZoneRectInPicture(n);
-        z.threshold = m_threshold[size_t(n - 1)]->value();
-        z.sensitivity = m_sensitivity[size_t(n - 1)]->value();
+        z.threshold = Edited(m_ui.threshold[i]->value(), m_shown[i].threshold, z.threshold);
+        z.sensitivity = Edited(m_ui.sensitivity[i]->value(), m_shown[i].sensitivity, z.sensitivity);
     }
     const std::string body = ZoneSaveBody(m_config, m_lastResolution);
     HaltStream();
@@ -365,39 +287,44 @@ void CZonePanel::ShowZoneControls()
 {
     if (!m_hasWindow)
         return;
-    m_placeholder->setGeometry(kPictureArea);
-    m_background->LoadImage(kImgZoneBackground);
+    m_ui.placeholder->setGeometry(kPictureArea);
+    m_ui.background->LoadImage(kImgZoneBackground);
     update();
     for (int n = 1; n <= 4; ++n) {
         const ZoneSettings& z = m_config.zones[size_t(n - 1)];
         PlaceZone(n, z.enable, z.x1, z.y1, z.x2, z.y2);
-        m_enable[size_t(n - 1)]->setChecked(z.enable != 0);
-        m_threshold[size_t(n - 1)]->setValue(z.threshold);
-        m_sensitivity[size_t(n - 1)]->setValue(z.sensitivity);
+        m_ui.enable[size_t(n - 1)]->setChecked(z.enable != 0);
+        m_ui.threshold[size_t(n - 1)]->setValue(z.threshold);
+        m_ui.sensitivity[size_t(n - 1)]->setValue(z.sensitivity);
+        // As the controls took them: a slider clamps to its range.
+        ZoneSettings& shown = m_shown[size_t(n - 1)];
+        shown.enable = m_ui.enable[size_t(n - 1)]->isChecked() ? 1 : 0;
+        shown.threshold = m_ui.threshold[size_t(n - 1)]->value();
+        shown.sensitivity = m_ui.sensitivity[size_t(n - 1)]->value();
     }
-    m_placeholder->hide();
-    m_background->show();
+    m_ui.placeholder->hide();
+    m_ui.background->show();
     for (int i = 0; i < 4; ++i) {
         const bool editable = i < 2; // the picture frames zones 1 and 2 only
-        m_enable[size_t(i)]->setVisible(editable);
-        m_threshold[size_t(i)]->setVisible(editable);
-        m_level[size_t(i)]->setVisible(editable);
-        m_sensitivity[size_t(i)]->hide();
+        m_ui.enable[size_t(i)]->setVisible(editable);
+        m_ui.threshold[size_t(i)]->setVisible(editable);
+        m_ui.level[size_t(i)]->setVisible(editable);
+        m_ui.sensitivity[size_t(i)]->hide();
         if (editable) {
-            m_enable[size_t(i)]->raise();
-            m_threshold[size_t(i)]->raise();
-            m_level[size_t(i)]->raise();
+            m_ui.enable[size_t(i)]->raise();
+            m_ui.threshold[size_t(i)]->raise();
+            m_ui.level[size_t(i)]->raise();
         }
     }
-    m_save->show();
-    m_ok->hide();
-    m_cancel->hide();
-    m_message->hide();
+    m_ui.save->show();
+    m_ui.ok->hide();
+    m_ui.cancel->hide();
+    m_ui.message->hide();
 }
 
 QRect CZonePanel::PictureRect() const
 {
-    return m_placeholder ? m_placeholder->geometry() : kPictureArea;
+    return m_ui.placeholder ? m_ui.placeholder->geometry() : kPictureArea;
 }
 
 void CZonePanel::PlaceZone(int n, int enable, int x1, int y1, int x2, int y2)
@@ -432,12 +359,12 @@ void CZonePanel::ZoneRectInPicture(int n)
 void CZonePanel::OnEnableClicked(int n)
 {
     ZoneSettings& z = m_config.zones[size_t(n - 1)];
-    z.enable = m_enable[size_t(n - 1)]->isChecked() ? 1 : 0;
+    z.enable = m_ui.enable[size_t(n - 1)]->isChecked() ? 1 : 0;
     if (z.enable) {
         StartMeter(n);
     } else {
         StopMeter(n);
-        m_level[size_t(n - 1)]->setValue(0);
+        m_ui.level[size_t(n - 1)]->setValue(0);
     }
     PlaceZone(n, z.enable, z.x1, z.y1, z.x2, z.y2);
 }
@@ -477,7 +404,7 @@ void CZonePanel::timerEvent(QTimerEvent* event)
         const int level = levels[size_t(n - 1)];
         m_config.zones[size_t(n - 1)].level = level;
         // Above the bar's range it shows full.
-        m_level[size_t(n - 1)]->setValue(std::min(level, m_level[size_t(n - 1)]->maximum()));
+        m_ui.level[size_t(n - 1)]->setValue(std::min(level, m_ui.level[size_t(n - 1)]->maximum()));
     }
     QWidget::timerEvent(event);
 }
@@ -523,17 +450,17 @@ void CZonePanel::OnPlayerResult(int code)
 
 void CZonePanel::HideEverything()
 {
-    m_placeholder->hide();
-    m_background->hide();
+    m_ui.placeholder->hide();
+    m_ui.background->hide();
     for (int i = 0; i < 4; ++i) {
-        m_enable[size_t(i)]->hide();
-        m_threshold[size_t(i)]->hide();
-        m_sensitivity[size_t(i)]->hide();
-        m_level[size_t(i)]->hide();
+        m_ui.enable[size_t(i)]->hide();
+        m_ui.threshold[size_t(i)]->hide();
+        m_ui.sensitivity[size_t(i)]->hide();
+        m_ui.level[size_t(i)]->hide();
     }
-    m_save->hide();
-    m_ok->hide();
-    m_cancel->hide();
+    m_ui.save->hide();
+    m_ui.ok->hide();
+    m_ui.cancel->hide();
 }
 
 void CZonePanel::paintEvent(QPaintEvent* event)

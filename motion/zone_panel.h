@@ -6,6 +6,7 @@
 // The panel object lives with its control; its window (the child controls) is made by Create and
 // taken down by DestroyWindow. Workers reach it only through the module's recorded panel.
 
+#include "motion/zone_panel_layout.h"
 #include "motion/zone_protocol.h"
 #include "motion/zone_wnd.h"
 #include "platform/messages.h"
@@ -20,13 +21,7 @@
 #include <memory>
 #include <string>
 
-class QCheckBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QSlider;
 class CAuthorizationDlg;
-class CPictureCtrl;
 
 struct ZoneTimings
 {
@@ -52,7 +47,7 @@ class CZonePanel : public QWidget, public platform::MessageTarget
 public:
     static constexpr int kWidth = 810;
     static constexpr int kHeight = 530;
-    static constexpr QRect kPictureArea{170, 10, 640, 480};
+    static constexpr QRect kPictureArea = kZonePictureArea;
     static constexpr int kTemplateId = 201;
 
     explicit CZonePanel(QWidget* parent = nullptr, const ZoneTimings& timings = {},
@@ -95,14 +90,14 @@ public:
     bool SourceSet() const { return m_sourceSet; }
     bool MetersRunning() const;
     CZoneWnd& ZoneWindow(int n) { return *m_zones[size_t(n - 1)]; }
-    QLabel* MessageLine() const { return m_message; }
-    QCheckBox* EnableBox(int n) const { return m_enable[size_t(n - 1)]; }
-    QSlider* ThresholdSlider(int n) const { return m_threshold[size_t(n - 1)]; }
-    QSlider* SensitivitySlider(int n) const { return m_sensitivity[size_t(n - 1)]; }
-    QProgressBar* LevelBar(int n) const { return m_level[size_t(n - 1)]; }
-    QPushButton* SaveButton() const { return m_save; }
-    CPictureCtrl* Background() const { return m_background; }
-    QWidget* Placeholder() const { return m_placeholder; }
+    QLabel* MessageLine() const { return m_ui.message; }
+    QCheckBox* EnableBox(int n) const { return m_ui.enable[size_t(n - 1)]; }
+    QSlider* ThresholdSlider(int n) const { return m_ui.threshold[size_t(n - 1)]; }
+    QSlider* SensitivitySlider(int n) const { return m_ui.sensitivity[size_t(n - 1)]; }
+    QProgressBar* LevelBar(int n) const { return m_ui.level[size_t(n - 1)]; }
+    QPushButton* SaveButton() const { return m_ui.save; }
+    CPictureCtrl* Background() const { return m_ui.background; }
+    QWidget* Placeholder() const { return m_ui.placeholder; }
 
 signals:
     // After each handled window message: lets the host and tests follow the panel.
@@ -117,7 +112,6 @@ protected:
 private:
     void Initialise();
     void BuildControls();
-    void LayOut();
     void Connect();
     void ShowMessage(int stringId);
     void OnPlayerResult(int code);
@@ -136,19 +130,12 @@ private:
     std::string m_baseUrl, m_configUrl, m_frameType, m_streamUrl;
     int32_t m_ocxType = 0;
     int m_lastResolution = 0;
+    // The enable, threshold and sensitivity each zone's controls were last set to.
+    std::array<ZoneSettings, 4> m_shown{};
     std::array<int, 4> m_meterTimers{}; // 0: not running
     bool m_sourceSet = false;
     bool m_hasWindow = false;
 
     // Child controls, owned by Qt's parent chain while the window exists.
-    CPictureCtrl* m_background = nullptr;
-    QWidget* m_placeholder = nullptr;
-    QLabel* m_message = nullptr;
-    std::array<QCheckBox*, 4> m_enable{};
-    std::array<QSlider*, 4> m_threshold{};
-    std::array<QSlider*, 4> m_sensitivity{};
-    std::array<QProgressBar*, 4> m_level{};
-    QPushButton* m_save = nullptr;
-    QPushButton* m_ok = nullptr;
-    QPushButton* m_cancel = nullptr;
+    ZonePanelControls m_ui;
 };

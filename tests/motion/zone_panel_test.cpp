@@ -353,6 +353,40 @@ TEST_F(ZonePanelTest, SaveSendsTheEditedZonesAndRestartsTheVideo)
     ctl.StopPlay();
 }
 
+TEST_F(ZonePanelTest, SaveKeepsEveryValueTheUserLeftAlone)
+{
+    // Zones 3 and 4 have no controls the user sees; zone 2 holds values beyond its sliders.
+    camsim::ZoneConfig zones = camsim::ZoneConfig::Defaults();
+    zones.zones[0] = Zone(1, 100, 50, 300, 250, 200);
+    zones.zones[1] = Zone(1, 360, 40, 600, 200, 300);
+    zones.zones[1].sensitivity = 12;
+    zones.zones[2] = Zone(1, 10, 100, 200, 300, 250);
+    zones.zones[2].sensitivity = 9;
+    zones.zones[3] = Zone(1, 300, 300, 500, 450, -4);
+    zones.zones[3].sensitivity = 0;
+    camsim::Camera& cam = StartCamera({}, zones);
+
+    // The panel's window first appears while another control is live; it goes live later.
+    CMozonCtrl& first = MakeControl();
+    ASSERT_TRUE(first.SetSource(Base(cam), "", 1));
+    CMozonCtrl& late = MakeControl();
+    first.StopPlay();
+    ASSERT_TRUE(late.SetSource(Base(cam), "", 1));
+    CZonePanel& panel = late.Panel();
+    EXPECT_EQ(panel.EnableBox(1)->geometry(), QRect(12, 39, 15, 15));
+    EXPECT_EQ(panel.ThresholdSlider(2)->geometry(), QRect(73, 153, 75, 14));
+    EXPECT_EQ(panel.SaveButton()->geometry(), QRect(40, 220, 75, 20));
+
+    panel.SaveButton()->click();
+    EXPECT_EQ(cam.Zones().zones, zones.zones);
+    // What the user does change is taken, also where the camera's value lay beyond the slider.
+    panel.ThresholdSlider(2)->setValue(10);
+    panel.SaveButton()->click();
+    zones.zones[1].threshold = 10;
+    EXPECT_EQ(cam.Zones().zones, zones.zones);
+    late.StopPlay();
+}
+
 TEST_F(ZonePanelTest, SavedCoordinatesFollowTheLastReadResolutionCode)
 {
     for (const int code : {4, 5}) {

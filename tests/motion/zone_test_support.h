@@ -5,6 +5,24 @@
 #include "camsim/zones.h"
 #include "motion/zone_panel.h"
 
+#include <QRect>
+
+#include <ostream>
+
+// Readable failures for the values the zone tests compare.
+inline void PrintTo(const QRect& r, std::ostream* os)
+{
+    *os << "(" << r.x() << ", " << r.y() << ") " << r.width() << "x" << r.height();
+}
+
+namespace camsim {
+inline void PrintTo(const Zone& z, std::ostream* os)
+{
+    *os << "{en " << z.enable << " thd " << z.threshold << " sens " << z.sensitivity << " (" << z.x1
+        << ", " << z.y1 << ")-(" << z.x2 << ", " << z.y2 << ")}";
+}
+} // namespace camsim
+
 namespace testsupport {
 
 inline ZoneTimings FastZoneTimings()
