@@ -63,6 +63,25 @@ inline ZoneRect ClampToPicture(ZoneRect r, const ZoneRect& p)
     return r;
 }
 
+// A proposed size change: each edge stops at the picture's edge, then the size limits apply, kept
+// by the edges that were not dragged. Limits applied before the clamp would let the clamp cut a
+// frame that reaches past the picture below its minimum; where the picture cannot hold the
+// minimum beside the fixed edge, the frame slides along the picture instead.
+inline ZoneRect SizeInPicture(const ZoneRect& proposed, const ZoneRect& before, const ZoneRect& p)
+{
+    ZoneRect r = ClampToPicture(proposed, p);
+    const int w = LimitZoneWidth(r.Width()), h = LimitZoneHeight(r.Height());
+    if (proposed.left != before.left)
+        r.left = r.right - w;
+    else
+        r.right = r.left + w;
+    if (proposed.top != before.top)
+        r.top = r.bottom - h;
+    else
+        r.bottom = r.top + h;
+    return SlideIntoPicture(r, p);
+}
+
 // The frame's rectangle clipped to the picture, relative to the picture's top-left corner.
 inline ZoneRect RectInPicture(const ZoneRect& w, const ZoneRect& p)
 {

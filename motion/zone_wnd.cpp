@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QRegion>
 
+#include <climits>
+
 namespace {
 
 ZoneRect FromQt(const QRect& r)
@@ -168,19 +170,7 @@ void CZoneFrame::MoveTo(const QPoint& topLeft)
 
 void CZoneFrame::SizeTo(const QRect& proposed)
 {
-    // The size limits first, keeping the edge that is not dragged where it is.
-    ZoneRect r = FromQt(proposed);
-    const ZoneRect before = FromQt(geometry());
-    const int w = LimitZoneWidth(r.Width()), h = LimitZoneHeight(r.Height());
-    if (r.left != before.left)
-        r.left = r.right - w;
-    else
-        r.right = r.left + w;
-    if (r.top != before.top)
-        r.top = r.bottom - h;
-    else
-        r.bottom = r.top + h;
-    if (m_picture)
-        r = ClampToPicture(r, FromQt(m_picture()));
-    setGeometry(ToQt(r));
+    constexpr ZoneRect kUnbounded{INT_MIN / 2, INT_MIN / 2, INT_MAX / 2, INT_MAX / 2};
+    const ZoneRect picture = m_picture ? FromQt(m_picture()) : kUnbounded;
+    setGeometry(ToQt(SizeInPicture(FromQt(proposed), FromQt(geometry()), picture)));
 }

@@ -171,3 +171,35 @@ TEST_F(ZoneEditorTest, EnableBoxesHideAndShowFramesAndTheMeterFollowsTheCamera)
     EXPECT_EQ(panel.Config().zones[1].level, 200);
     ctl->StopPlay();
 }
+
+TEST(ZoneFrame, BordersKeepTheMinimumSizeInsideThePictureWhereverTheFrameWasPlaced)
+{
+    testsupport::TestApp();
+    QWidget panel;
+    panel.resize(810, 530);
+    const QRect picture(170, 10, 640, 480);
+    struct Case
+    {
+        QRect placed, proposed, expected;
+    };
+    const Case cases[] = {
+        // Placed from the camera partly past the right edge: the left border dragged in, then out.
+        {{770, 100, 70, 90}, {775, 100, 65, 90}, {740, 100, 70, 90}},
+        {{770, 100, 70, 90}, {700, 100, 140, 90}, {700, 100, 110, 90}},
+        // Partly below the picture: the top border dragged down.
+        {{300, 440, 70, 90}, {300, 445, 70, 85}, {300, 400, 70, 90}},
+        // Partly left of the picture: the right border dragged in.
+        {{120, 100, 70, 90}, {120, 100, 60, 90}, {170, 100, 70, 90}},
+        // Inside: the bottom-right corner dragged in stops at the minimum, the top-left stays.
+        {{300, 100, 100, 100}, {300, 100, 50, 50}, {300, 100, 70, 90}},
+        // The top-left corner dragged past the picture's corner.
+        {{200, 50, 100, 100}, {100, 0, 200, 150}, {170, 10, 130, 140}},
+    };
+    for (const Case& c : cases) {
+        CZoneWnd zone(1);
+        zone.Create(&panel, c.placed, [&] { return picture; });
+        zone.Window()->SizeTo(c.proposed);
+        EXPECT_EQ(zone.Window()->geometry(), c.expected)
+            << ::testing::PrintToString(c.placed) << " to " << ::testing::PrintToString(c.proposed);
+    }
+}
