@@ -150,3 +150,19 @@ TEST_F(ZoneProtocolTest, LoginPromptsAtMostThreeTimesAndBusyAndDeadCameras)
     EXPECT_EQ(CZoneProtocol(url).Read(c, nullptr), ZoneOutcome::ConnectFailed);
     EXPECT_EQ(CZoneProtocol(url).Release(), ZoneOutcome::ConnectFailed);
 }
+
+TEST_F(ZoneProtocolTest, ReleaseGoesOnceMoreOnlyWhenTheCameraDidNotConfirm)
+{
+    Start();
+    const auto releases = [&] {
+        int n = 0;
+        for (const auto& r : camera->Requests())
+            n += r.body == kZoneFreeBody;
+        return n;
+    };
+    EXPECT_EQ(CZoneProtocol(url).Release(), ZoneOutcome::Ok);
+    EXPECT_EQ(releases(), 1);
+    camera->SetFault("ocxparser.cgi", camsim::Fault{0, false, -1, 200, {}, 2});
+    EXPECT_EQ(CZoneProtocol(url).Release(), ZoneOutcome::Ok);
+    EXPECT_EQ(releases(), 3);
+}
