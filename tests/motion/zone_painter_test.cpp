@@ -121,3 +121,28 @@ TEST(ZonePainter, ThePanelReadsWholePicturesWhileThePainterDecodes)
     EXPECT_EQ(cap.load(), 18);
     painter.Shutdown();
 }
+
+TEST(ZonePainter, AFrameThatDoesNotDecodeIsDroppedAndTheNextIsTried)
+{
+    const Stream s = Load("s320_q0_mv4_g25.m4v");
+    ASSERT_GE(s.frames.size(), 3u);
+    CFrameChain video;
+    std::atomic<int> cap{kInitialVideoCap};
+    platform::MessageQueue panel;
+    CZonePainter painter(video, cap, &panel);
+    painter.Prepare(320, 240, s.config.data(), s.config.size());
+    // The broken frame takes the configuration in front of it; the good ones after it go alone.
+    const Bytes junk(100, 0x5A);
+    Queue(video, junk);
+    for (size_t k = 0; k < 3; ++k)
+        Queue(video, s.frames[k]);
+    ASSERT_TRUE(painter.Start());
+    ASSERT_TRUE(WaitFor([&] { return painter.Decoded() == 3; }));
+    EXPECT_EQ(painter.DecodeFailures(), 1u);
+    EXPECT_EQ(painter.FirstInputLength(), s.config.size() + junk.size());
+    EXPECT_EQ(painter.LastInputLength(), s.frames[2].size());
+    EXPECT_TRUE(painter.HavePicture());
+    EXPECT_FALSE(painter.Finished());
+    EXPECT_FALSE(panel.TakeMessage(WM_PLAYER_RESULT, std::chrono::milliseconds(0)));
+    painter.Shutdown();
+}
