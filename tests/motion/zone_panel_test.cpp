@@ -11,7 +11,9 @@
 #include "viewer/authorization_dlg.h"
 #include "viewer/picture_ctrl.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -66,9 +68,9 @@ protected:
         url.pop_back(); // no trailing slash
         return url;
     }
-    CMozonCtrl& MakeControl(bool show = true)
+    CMozonCtrl& MakeControl(bool show = true, const ZoneTimings& timings = Fast())
     {
-        auto& ctl = controls.emplace_back(std::make_unique<CMozonCtrl>(nullptr, Fast(), hooks));
+        auto& ctl = controls.emplace_back(std::make_unique<CMozonCtrl>(nullptr, timings, hooks));
         if (show)
             ctl->show();
         return *ctl;
@@ -79,6 +81,18 @@ protected:
         for (const auto& r : cam.Requests())
             n += r.endpoint == "ocxparser.cgi" && r.body.rfind(bodyStart, 0) == 0;
         return n;
+    }
+    static int Streams(const camsim::Camera& cam)
+    {
+        int n = 0;
+        for (const auto& r : cam.Requests())
+            n += r.endpoint == "img/video.asf";
+        return n;
+    }
+    static void PressEscape(QWidget& panel)
+    {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&panel, &key);
     }
     static std::string LastSave(const camsim::Camera& cam)
     {
@@ -282,13 +296,15 @@ TEST_F(ZonePanelTest, LoginOutcomesAndTheCredentialsThatStay)
     EXPECT_EQ(prompts, 1);
     EXPECT_EQ(Message(cancelled), LoadZoneString(kStrZoneProtected));
 
-    // The right password: the read, the stream and the save all go with it.
+    // A later source on the same control reads again. The right password: the read, the stream
+    // and the save all go with it.
     prompts = 0;
     typed = "s3cret";
-    CMozonCtrl& ctl = MakeControl();
+    CMozonCtrl& ctl = cancelled;
     EXPECT_TRUE(ctl.SetSource(Base(cam), "", 1));
     EXPECT_EQ(prompts, 1);
     EXPECT_TRUE(CZoneModule::Get().live.load());
+    EXPECT_TRUE(Message(ctl).isEmpty());
     ASSERT_TRUE(Decodes());
     ctl.Panel().EnableBox(1)->click();
     ctl.Panel().SaveButton()->click();
@@ -385,6 +401,87 @@ TEST_F(ZonePanelTest, SaveKeepsEveryValueTheUserLeftAlone)
     zones.zones[1].threshold = 10;
     EXPECT_EQ(cam.Zones().zones, zones.zones);
     late.StopPlay();
+}
+
+TEST_F(ZonePanelTest, NoRestartWhileTheOldWorkerStillStopsAndEscapeReadsAgainAndRestarts)
+{
+    camsim::ZoneConfig zones = camsim::ZoneConfig::Defaults();
+    zones.zones[0].enable = 1;
+    camsim::Camera& cam = StartCamera({}, zones);
+    ZoneTimings slowStop = Fast();
+    slowStop.stopTimeoutMs = 1; // the halt gives up at once, while the worker winds down
+    slowStop.asf.stopSleep = std::chrono::milliseconds(300);
+    CMozonCtrl& ctl = MakeControl(true, slowStop);
+    CZonePanel& panel = ctl.Panel();
+    ASSERT_TRUE(ctl.SetSource(Base(cam), "", 1));
+    ASSERT_TRUE(Decodes());
+
+    panel.HaltStream();
+    panel.StartLive();
+    EXPECT_FALSE(CZoneModule::Get().live.load());
+    ASSERT_TRUE(PumpUntil([] { return CZoneModule::Get().Player().Finished(); }));
+    EXPECT_EQ(Streams(cam), 1);
+
+    // Escape reads again and restarts the halted video...
+    PressEscape(panel);
+    EXPECT_EQ(Count(cam, "COMMAND: MOT_READ_AREA"), 2);
+    EXPECT_TRUE(CZoneModule::Get().live.load());
+    ASSERT_TRUE(Decodes());
+    EXPECT_EQ(Streams(cam), 2);
+    // ...and leaves a running one alone.
+    PressEscape(panel);
+    EXPECT_EQ(Count(cam, "COMMAND: MOT_READ_AREA"), 3);
+    EXPECT_TRUE(CZoneModule::Get().live.load());
+    EXPECT_TRUE(Decodes());
+    EXPECT_EQ(Streams(cam), 2);
+
+    ctl.StopPlay();
+    ASSERT_TRUE(PumpUntil([] { return CZoneModule::Get().Player().Finished(); }));
+}
+
+TEST_F(ZonePanelTest, DestroyingTheLiveControlHandsTheVideoToTheNext)
+{
+    camsim::Camera& cam = StartCamera({}, camsim::ZoneConfig::Defaults());
+    auto live = std::make_unique<CMozonCtrl>(nullptr, Fast(), hooks);
+    live->show();
+    ASSERT_TRUE(live->SetSource(Base(cam), "", 1));
+    ASSERT_TRUE(Decodes());
+    CMozonCtrl& next = MakeControl(); // stays empty while the other is live
+    live.reset();
+    EXPECT_FALSE(CZoneModule::Get().live.load());
+    EXPECT_TRUE(CZoneModule::Get().Player().Finished());
+
+    int pictures = 0;
+    QObject::connect(&next.Panel(), &CZonePanel::MessageHandled,
+                     [&](uint32_t message, uintptr_t) { pictures += message == WM_ZONE_PICTURE; });
+    ASSERT_TRUE(next.SetSource(Base(cam), "", 1));
+    EXPECT_TRUE(CZoneModule::Get().live.load());
+    EXPECT_TRUE(PumpUntil([&] { return pictures >= 2; }));
+    next.StopPlay();
+}
+
+TEST_F(ZonePanelTest, A640By480StreamIsPaintedOneToOne)
+{
+    camsim::Config config;
+    config.asfSize = "640x480";
+    camsim::Camera& cam = StartCamera(config, camsim::ZoneConfig::Defaults());
+    CMozonCtrl& ctl = MakeControl();
+    CZonePanel& panel = ctl.Panel();
+    ASSERT_TRUE(ctl.SetSource(Base(cam), "", 1));
+    ASSERT_TRUE(Decodes());
+    // Halted, the last picture stays and stops changing.
+    panel.HaltStream();
+    QImage expected;
+    CZoneModule::Get().Painter().WithPicture([&](const uint8_t* rgb, int width, int height) {
+        expected = QImage(rgb, width, height, width * 3, QImage::Format_BGR888)
+                       .mirrored()
+                       .convertToFormat(QImage::Format_RGB32);
+    });
+    ASSERT_EQ(expected.size(), QSize(640, 480));
+    const QImage shown =
+        panel.grab(CZonePanel::kPictureArea).toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_TRUE(shown == expected);
+    ctl.StopPlay();
 }
 
 TEST_F(ZonePanelTest, SavedCoordinatesFollowTheLastReadResolutionCode)
