@@ -14,6 +14,10 @@ constexpr int kMaxSections = 100;
 constexpr int kMaxPadding = 16;
 // IFD0 -> Exif IFD -> Interoperability IFD, plus the thumbnail IFD1: deeper is a loop.
 constexpr int kMaxDepth = 4;
+// Real files hold a few hundred entries in four or five directories. Directories may overlap, so
+// visiting each only once does not bound the entries on its own.
+constexpr unsigned kMaxEntries = 2048;
+constexpr int kMaxDirectories = 16;
 
 constexpr uint16_t kTagOrientation = 0x0112;
 constexpr uint16_t kTagXResolution = 0x011A;
@@ -113,18 +117,42 @@ double UnitScale(double unit)
     }
 }
 
+// One walk over the directories. Each is entered at most once: links that lead to a directory
+// again would otherwise multiply the work with every level.
+struct DirectoryWalk
+{
+    const TiffReader& tiff;
+    ExifResolution& out;
+    size_t visited[kMaxDirectories] = {};
+    int visitedCount = 0;
+    unsigned entries = 0;
+
+    bool Enter(size_t start)
+    {
+        for (int i = 0; i < visitedCount; ++i)
+            if (visited[i] == start)
+                return false;
+        if (visitedCount == kMaxDirectories)
+            return false;
+        visited[visitedCount++] = start;
+        return true;
+    }
+};
+
 // `primary` marks IFD0, the main picture's directory; the others are only checked for sound
 // structure.
-const char* ProcessDirectory(const TiffReader& tiff, size_t start, int depth, bool primary,
-                             ExifResolution& out)
+const char* ProcessDirectory(DirectoryWalk& walk, size_t start, int depth, bool primary)
 {
-    if (depth > kMaxDepth)
+    const TiffReader& tiff = walk.tiff;
+    ExifResolution& out = walk.out;
+    if (depth > kMaxDepth || !walk.Enter(start))
         return "Illegal subdirectory link";
     if (start > tiff.Size() || tiff.Size() - start < 2)
         return "Illegally sized directory";
     size_t entries = tiff.U16(start);
-    if (tiff.Size() - start - 2 < entries * 12)
+    if (tiff.Size() - start - 2 < entries * 12 || entries > kMaxEntries - walk.entries)
         return "Illegally sized directory";
+    walk.entries += static_cast<unsigned>(entries);
 
     for (size_t i = 0; i < entries; ++i) {
         size_t entry = start + 2 + i * 12;
@@ -171,7 +199,7 @@ const char* ProcessDirectory(const TiffReader& tiff, size_t start, int depth, bo
             size_t sub = tiff.U32(value);
             if (sub >= tiff.Size())
                 return "Illegal subdirectory link";
-            if (const char* error = ProcessDirectory(tiff, sub, depth + 1, false, out))
+            if (const char* error = ProcessDirectory(walk, sub, depth + 1, false))
                 return error;
             break;
         }
@@ -187,7 +215,7 @@ const char* ProcessDirectory(const TiffReader& tiff, size_t start, int depth, bo
         if (next != 0) {
             if (next >= tiff.Size())
                 return "Illegal subdirectory link";
-            if (const char* error = ProcessDirectory(tiff, next, depth + 1, false, out))
+            if (const char* error = ProcessDirectory(walk, next, depth + 1, false))
                 return error;
         }
     }
@@ -198,6 +226,7 @@ const char* ProcessDirectory(const TiffReader& tiff, size_t start, int depth, bo
 
 const char* ParseExifTiff(const uint8_t* data, size_t size, ExifResolution& out)
 {
+    out.entriesRead = 0;
     bool big;
     if (size >= 2 && data[0] == 'I' && data[1] == 'I')
         big = false;
@@ -211,7 +240,10 @@ const char* ParseExifTiff(const uint8_t* data, size_t size, ExifResolution& out)
     size_t first = tiff.U32(4);
     if (first < 8 || first >= size)
         return "Invalid Exif start (1)";
-    return ProcessDirectory(tiff, first, 0, true, out);
+    DirectoryWalk walk{tiff, out};
+    const char* error = ProcessDirectory(walk, first, 0, true);
+    out.entriesRead = walk.entries;
+    return error;
 }
 
 const char* ScanJpegExif(CImageFile& file, ExifResolution& out)

@@ -12,6 +12,7 @@ struct ExifResolution
     double y = 0;         // YResolution
     double unitScale = 0; // resolution x unitScale = dots per inch; 0 when no known unit
     int orientation = 0;  // 1..8 when given
+    unsigned entriesRead = 0; // directory entries the last walk read, set even when it failed
 
     bool Complete() const { return x > 0 && y > 0 && unitScale > 0; }
 };

@@ -558,6 +558,70 @@ TEST(JpegExif, BrokenStructureIsReportedNotFollowed)
     EXPECT_EQ(scan(many), "Too many sections in jpg file");
 }
 
+TEST(JpegExif, EachDirectoryIsReadOnceAndTheEntriesAreBounded)
+{
+    // Little-endian TIFF whose directories, laid end to end, hold these entries.
+    auto tiff = [](const std::vector<std::vector<IfdEntry>>& dirs) {
+        Bytes t = {'I', 'I'};
+        Put(t, 0x2A, 2);
+        Put(t, 8, 4);
+        for (const auto& dir : dirs) {
+            Put(t, uint32_t(dir.size()), 2);
+            for (const IfdEntry& e : dir) {
+                Put(t, e.tag, 2);
+                Put(t, e.format, 2);
+                Put(t, e.count, 4);
+                Put(t, e.value, 4);
+            }
+            Put(t, 0, 4);
+        }
+        return t;
+    };
+    auto offsetOf = [](const std::vector<size_t>& sizes, size_t dir) {
+        size_t at = 8;
+        for (size_t i = 0; i < dir; ++i)
+            at += 2 + 12 * sizes[i] + 4;
+        return uint32_t(at);
+    };
+    // Every entry of each level links to the next level: without a memory of where the walk has
+    // been, the work is k to the power of the depth.
+    const size_t k = 12;
+    std::vector<size_t> chainSizes(5, k);
+    std::vector<std::vector<IfdEntry>> chain(5);
+    for (size_t level = 0; level < 5; ++level)
+        for (size_t i = 0; i < k; ++i)
+            chain[level].push_back(level < 4
+                                       ? IfdEntry{0x8769, 4, 1, offsetOf(chainSizes, level + 1)}
+                                       : IfdEntry{0x9999, 3, 1, 0});
+    // Two large directories that are each sound but together hold more than a real file would.
+    const std::vector<size_t> wideSizes = {2, 1100, 1100};
+    std::vector<std::vector<IfdEntry>> wide = {
+        {{0x8769, 4, 1, offsetOf(wideSizes, 1)}, {0xA005, 4, 1, offsetOf(wideSizes, 2)}},
+        std::vector<IfdEntry>(1100, {0x9999, 3, 1, 0}),
+        std::vector<IfdEntry>(1100, {0x9999, 3, 1, 0})};
+
+    const struct
+    {
+        Bytes tiff;
+        const char* error;
+    } cases[] = {{tiff(chain), "Illegal subdirectory link"},
+                 {tiff(wide), "Illegally sized directory"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
+        app1.insert(app1.end(), c.tiff.begin(), c.tiff.end());
+        const Bytes jpeg = MakeJpeg({.width = 16, .height = 16, .app1 = app1});
+        ExifResolution r;
+        CImageMemFile f(jpeg.data(), jpeg.size());
+        EXPECT_EQ(Text(ScanJpegExif(f, r)), c.error);
+        EXPECT_LE(r.entriesRead, 2048u);
+        // The picture itself still decodes, with the JFIF resolution.
+        CImageHolder h;
+        ASSERT_TRUE(Decode(h, jpeg, FormatJpeg));
+        EXPECT_EQ(h.GetXDPI(), 72);
+    }
+}
+
 // --- JPEG encoding -------------------------------------------------------------------------------
 
 TEST(JpegEncode, WritesWhatLibjpegWritesAtTheHoldersQuality)
