@@ -224,6 +224,8 @@ bool CImageHolder::DecodeBmp(CImageFile& file)
         break;
     case CreateResult::TooLarge:
         return Fail("IMAGE_MAX_MEMORY exceeded");
+    case CreateResult::BeyondLimit:
+        return Fail(kBeyondLimit);
     default:
         return Fail("Can't allocate memory");
     }

@@ -9,6 +9,12 @@
 
 CImageHolder::CImageHolder(ImageFormat format) : m_type(format) {}
 
+void CImageHolder::SetSizeLimit(uint32_t maxWidth, uint32_t maxHeight)
+{
+    m_maxWidth = maxWidth;
+    m_maxHeight = maxHeight;
+}
+
 CImageHolder::~CImageHolder()
 {
     FreeDib();
@@ -35,6 +41,8 @@ CImageHolder::CreateResult CImageHolder::Allocate(uint32_t width, uint32_t heigh
     uint32_t mapped = bpp < 2 ? 1 : bpp < 5 ? 4 : bpp < 9 ? 8 : 24;
     if (width == 0 || height == 0)
         return CreateResult::BadSize;
+    if ((m_maxWidth != 0 && width > m_maxWidth) || (m_maxHeight != 0 && height > m_maxHeight))
+        return CreateResult::BeyondLimit;
 
     // width x height always fits 64 bits; the product with bpp may not, hence the first test.
     uint64_t pixels = uint64_t(width) * height;
@@ -80,6 +88,9 @@ uint8_t* CImageHolder::Create(uint32_t width, uint32_t height, uint32_t bpp, Ima
         return m_dib;
     case CreateResult::BadSize:
         Fail("CImageHolder::Create needs a non-zero width and height");
+        break;
+    case CreateResult::BeyondLimit:
+        Fail(kBeyondLimit);
         break;
     case CreateResult::TooLarge:
         Fail("IMAGE_MAX_MEMORY exceeded");

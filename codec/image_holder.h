@@ -41,6 +41,9 @@ public:
     uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp,
                     ImageFormat format = FormatUnknown);
     void FreeDib();
+    // Create and both decoders refuse, before allocating, a picture wider or taller than this; 0
+    // leaves that side unlimited, as it is by default.
+    void SetSizeLimit(uint32_t maxWidth, uint32_t maxHeight);
 
     // Decodes a BMP or JPEG held in memory; FormatUnknown tries BMP, then JPEG. On failure the
     // holder is empty and GetLastError says why.
@@ -75,10 +78,12 @@ public:
     bool IsTransparent() const { return m_transIndex >= 0; }
 
 private:
+    static constexpr const char* kBeyondLimit = "Picture larger than the holder's limit";
     enum class CreateResult
     {
         Ok,
         BadSize,
+        BeyondLimit,
         TooLarge,
         NoMemory,
     };
@@ -102,6 +107,8 @@ private:
     long m_xDpi = 96;
     long m_yDpi = 96;
     long m_transIndex = -1;
+    uint32_t m_maxWidth = 0;
+    uint32_t m_maxHeight = 0;
     std::atomic<long> m_escape{0};
     char m_lastError[256] = {};
 

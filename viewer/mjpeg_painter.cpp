@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "stream/frame_chain.h"
+#include "viewer/picture_limits.h"
 
 #include <algorithm>
 #include <new>
@@ -48,6 +49,8 @@ int CMJpegPainter::Run()
     try {
         FreePending();
         m_holder = std::make_unique<CImageHolder>(FormatJpeg);
+        // A picture beyond what the viewer paints fails like any frame that does not decode.
+        m_holder->SetSizeLimit(kLargestPictureWidth, kLargestPictureHeight);
         while (!m_stop) {
             platform::SleepMs(1);
             int32_t size = 0;

@@ -6,6 +6,7 @@
 #include "codec/mpeg4/picture_path.h"
 #include "stream/media_sinks.h"
 #include "viewer/paint_step.h"
+#include "viewer/picture_limits.h"
 
 #include <atomic>
 #include <memory>
@@ -21,8 +22,9 @@ class CMpeg4Painter : public IMpeg4Painter
 {
 public:
     // The largest picture the painter holds.
-    static constexpr int kMaxWidth = 704;
-    static constexpr int kMaxHeight = 480;
+    static constexpr int kMaxWidth = kLargestPictureWidth;
+    static constexpr int kMaxHeight = kLargestPictureHeight;
+    static_assert(kViewerPictureProfile.maxPixels == size_t(kMaxWidth) * kMaxHeight);
     static constexpr size_t kInputSize = kViewerPictureProfile.inputSize;
 
     CMpeg4Painter(CFrameChain& video, CPanelClock& clock, std::atomic<int>& videoCap,

@@ -322,6 +322,18 @@ TEST(ImageHolderCreate, RefusedSizesLeaveNothingHeld)
 
     EXPECT_EQ(h.Create(0, 5, 24), nullptr);
     EXPECT_FALSE(h.IsValid());
+
+    // A size limit refuses by either side, in both decoders alike.
+    h.SetSizeLimit(16, 8);
+    ASSERT_TRUE(Decode(h, MakeJpeg({.width = 16, .height = 8}), FormatJpeg));
+    for (auto [w, ht] : {std::pair{17, 8}, std::pair{16, 9}}) {
+        SCOPED_TRACE(w);
+        EXPECT_FALSE(Decode(h, MakeJpeg({.width = w, .height = ht}), FormatJpeg));
+        EXPECT_STREQ(h.GetLastError(), "Picture larger than the holder's limit");
+        EXPECT_FALSE(Decode(h, MakeBmp({.width = w, .height = ht}), FormatBmp));
+        EXPECT_STREQ(h.GetLastError(), "Picture larger than the holder's limit");
+        EXPECT_FALSE(h.IsValid());
+    }
 }
 
 // --- file abstraction ----------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 #include "viewer/paint_step.h"
 #include "viewer/vuelo_ctrl.h"
 
+#include "codec/image_file.h"
+#include "codec/image_holder.h"
 #include "platform/messages.h"
 #include "stream/frame_chain.h"
 
@@ -26,6 +28,27 @@ std::vector<uint8_t> Numbered(int width, int height, int stride)
 const uint8_t* Pixel(const std::vector<uint8_t>& p, int stride, int row, int x)
 {
     return p.data() + size_t(row) * size_t(stride) + size_t(x) * 3;
+}
+
+// A JPEG of one flat colour; bpp 8 makes it grey.
+std::vector<uint8_t> FlatJpeg(int width, int height, int bpp, uint8_t value)
+{
+    CImageHolder h;
+    uint8_t* dib = h.Create(uint32_t(width), uint32_t(height), uint32_t(bpp));
+    for (uint32_t i = 0; i < h.GetNumColors(); ++i)
+        std::fill_n(dib + kImageInfoHeaderSize + 4 * i, 3, uint8_t(i));
+    std::fill_n(h.GetBits(), size_t(h.GetEffWidth()) * h.GetHeight(), value);
+    CImageMemFile out;
+    EXPECT_TRUE(h.Encode(out, FormatJpeg));
+    const uint8_t* bytes = out.GetBuffer(false);
+    return std::vector<uint8_t>(bytes, bytes + size_t(out.Size()));
+}
+
+void QueuedCopy(CFrameChain& queue, const std::vector<uint8_t>& frame)
+{
+    uint8_t* data = AllocFrameData(int32_t(frame.size()));
+    std::copy(frame.begin(), frame.end(), data);
+    queue.Add(data, int32_t(frame.size()), 0);
 }
 
 } // namespace
@@ -217,21 +240,36 @@ TEST(PanelZoom, TransformButtonsToggleAndExcludeEachOtherAndZoom)
 
 TEST(MJpegPainter, APictureThatDoesNotDecodeEndsThePainterWith430)
 {
-    CFrameChain queue;
-    CPanelClock clock;
-    CDrawSurface surface;
-    platform::MessageQueue panel;
-    CMJpegPainter painter(queue, clock, &surface, &panel);
-    painter.Prepare(320, 240);
-    EXPECT_TRUE(panel.TakeMessage(WM_VIDEO_READY, std::chrono::seconds(1)));
-    uint8_t* junk = AllocFrameData(100);
-    std::fill(junk, junk + 100, uint8_t(0x5A));
-    queue.Add(junk, 100, 0);
-    ASSERT_TRUE(painter.Start());
-    auto result = panel.TakeMessage(WM_PLAYER_RESULT, std::chrono::seconds(20));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->wParam, 430u);
-    EXPECT_FALSE(painter.Ready());
-    EXPECT_EQ(painter.DecodeFailures(), 1u);
-    EXPECT_EQ(queue.GetCount(), 0);
+    std::vector<uint8_t> junk(100, 0x5A);
+    // A small picture that claims 8000 x 8000 and ends early: libjpeg would fill the rest in.
+    // The comment makes it as long as such a picture must be to pass for real data.
+    std::vector<uint8_t> huge = FlatJpeg(16, 16, 24, 0x40);
+    size_t sof = 2;
+    while (!(huge[sof] == 0xFF && huge[sof + 1] == 0xC0))
+        ++sof;
+    huge[sof + 5] = huge[sof + 7] = 8000 >> 8;
+    huge[sof + 6] = huge[sof + 8] = 8000 & 0xFF;
+    std::vector<uint8_t> comment = {0xFF, 0xFE, 8002 >> 8, 8002 & 0xFF};
+    comment.resize(8004, ' ');
+    huge.insert(huge.begin() + 2, comment.begin(), comment.end());
+
+    for (const auto& frame : {junk, huge}) {
+        SCOPED_TRACE(frame.size());
+        CFrameChain queue;
+        CPanelClock clock;
+        CDrawSurface surface;
+        platform::MessageQueue panel;
+        CMJpegPainter painter(queue, clock, &surface, &panel);
+        painter.Prepare(320, 240);
+        EXPECT_TRUE(panel.TakeMessage(WM_VIDEO_READY, std::chrono::seconds(1)));
+        QueuedCopy(queue, frame);
+        ASSERT_TRUE(painter.Start());
+        auto result = panel.TakeMessage(WM_PLAYER_RESULT, std::chrono::seconds(20));
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->wParam, 430u);
+        EXPECT_FALSE(painter.Ready());
+        EXPECT_EQ(painter.DecodeFailures(), 1u);
+        EXPECT_EQ(painter.Painted(), 0u);
+        EXPECT_EQ(queue.GetCount(), 0);
+    }
 }
