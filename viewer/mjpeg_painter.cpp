@@ -9,6 +9,27 @@
 #include <algorithm>
 #include <new>
 
+namespace {
+
+// The paint step and the snapshot take 24-bit rows; a grey picture is widened through its
+// palette into `out`, which keeps its storage from one picture to the next.
+const uint8_t* WidenIndexed(const CImageHolder& holder, std::vector<uint8_t>& out, int* stride)
+{
+    const uint32_t width = holder.GetWidth(), height = holder.GetHeight();
+    const uint8_t* palette = holder.GetDIB() + kImageInfoHeaderSize;
+    *stride = int(width * 3);
+    out.resize(size_t(width) * 3 * height);
+    for (uint32_t row = 0; row < height; ++row) {
+        const uint8_t* in = holder.GetBits() + size_t(row) * holder.GetEffWidth();
+        uint8_t* px = out.data() + size_t(row) * width * 3;
+        for (uint32_t x = 0; x < width; ++x, px += 3)
+            std::copy_n(palette + 4 * size_t(in[x]), 3, px);
+    }
+    return out.data();
+}
+
+} // namespace
+
 CMJpegPainter::CMJpegPainter(CFrameChain& video, CPanelClock& clock, CDrawSurface* surface,
                              platform::MessageTarget* panel)
     : m_video(video), m_clock(clock), m_panel(panel), m_view(surface)
@@ -84,9 +105,12 @@ int CMJpegPainter::Run()
                     platform::SleepMs(1);
                 }
             }
-            if (paint && m_holder->GetBpp() == 24) {
-                m_view.Paint(m_holder->GetBits(), int(m_holder->GetWidth()),
-                             int(m_holder->GetHeight()), int(m_holder->GetEffWidth()));
+            if (paint) {
+                const uint8_t* bits = m_holder->GetBits();
+                int stride = int(m_holder->GetEffWidth());
+                if (m_holder->GetBpp() == 8)
+                    bits = WidenIndexed(*m_holder, m_expanded, &stride);
+                m_view.Paint(bits, int(m_holder->GetWidth()), int(m_holder->GetHeight()), stride);
                 ++m_painted;
             }
             m_holder->FreeDib();

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class CFrameChain;
 class CPanelClock;
@@ -45,6 +46,7 @@ private:
     std::atomic<platform::MessageTarget*> m_panel;
     CPaintStep m_view;
     std::unique_ptr<CImageHolder> m_holder;
+    std::vector<uint8_t> m_expanded; // a grey picture widened to 24 bits; painter thread only
     std::atomic<bool> m_ready{false};
     std::atomic<uint32_t> m_maxSyncLag{0};
     std::atomic<uint64_t> m_painted{0};

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <thread>
 
 namespace {
 
@@ -236,6 +237,32 @@ TEST(PanelZoom, TransformButtonsToggleAndExcludeEachOtherAndZoom)
     panel.OnRotate(); // and a transform switches zoom off
     EXPECT_FALSE(panel.ZoomArmed());
     EXPECT_EQ(view.Transform(), kTransformRotate);
+}
+
+TEST(MJpegPainter, GreyPicturesArePaintedAndSnapshottedAs24Bit)
+{
+    CFrameChain queue;
+    CPanelClock clock;
+    CDrawSurface surface;
+    platform::MessageQueue panel;
+    CMJpegPainter painter(queue, clock, &surface, &panel);
+    painter.Prepare(16, 8);
+    painter.View().RequestSnapshot();
+    QueuedCopy(queue, FlatJpeg(16, 8, 8, 0x80));
+    ASSERT_TRUE(painter.Start());
+    for (int i = 0; i < 5000 && painter.Painted() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    painter.Shutdown();
+    ASSERT_EQ(painter.Painted(), 1u);
+    surface.WithFrame([](const SurfaceFrame& f) {
+        EXPECT_EQ(f.width, 16);
+        EXPECT_NEAR(f.pixels[0], 0x80, 2);
+        EXPECT_EQ(f.pixels[0], f.pixels[2]);
+    });
+    auto snapshot = painter.View().TakeSnapshot();
+    ASSERT_TRUE(snapshot && snapshot->IsValid());
+    EXPECT_EQ(snapshot->GetBpp(), 24u);
+    EXPECT_NEAR(snapshot->GetBits()[0], 0x80, 2);
 }
 
 TEST(MJpegPainter, APictureThatDoesNotDecodeEndsThePainterWith430)
