@@ -1,6 +1,7 @@
 #include "viewer/paint_step.h"
 
 #include "codec/image_holder.h"
+#include "viewer/picture_limits.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,14 +14,18 @@ void CPaintStep::SetSizes(int width, int height)
 {
     m_pictureWidth = width;
     m_pictureHeight = height;
-    m_displayWidth = width;
-    m_displayHeight = height;
+    SetDisplaySize(width, height);
 }
 
 void CPaintStep::SetDisplaySize(int width, int height)
 {
-    m_displayWidth = width;
-    m_displayHeight = height;
+    m_displayWidth = std::clamp(width, 0, kLargestPictureWidth);
+    m_displayHeight = std::clamp(height, 0, kLargestPictureHeight);
+}
+
+void CPaintStep::SetZoomPercent(int percent)
+{
+    m_zoomPercent = std::clamp(percent, 0, kMaxZoomPercent);
 }
 
 void CPaintStep::SetZoomRect(int x, int y, int width, int height)
@@ -113,10 +118,14 @@ void CPaintStep::Paint(const uint8_t* bits, int width, int height, int stride)
             tw = width;
             th = height;
         }
-        std::vector<uint8_t> dib = SnapshotDib(bits, width, height, stride, tw, th);
         auto holder = std::make_unique<CImageHolder>();
-        if (!holder->Decode(dib.data(), uint32_t(dib.size()), FormatBmp))
-            holder->FreeDib();
+        // The stream's declared size is not memory anyone has: beyond what the viewer shows,
+        // nothing is allocated for it and the snapshot is empty.
+        if (FitsLargestPicture(tw, th)) {
+            std::vector<uint8_t> dib = SnapshotDib(bits, width, height, stride, tw, th);
+            if (!holder->Decode(dib.data(), uint32_t(dib.size()), FormatBmp))
+                holder->FreeDib();
+        }
         {
             std::lock_guard lock(m_snapshotLock);
             m_snapshot = std::move(holder);
@@ -128,9 +137,10 @@ void CPaintStep::Paint(const uint8_t* bits, int width, int height, int stride)
     SurfaceRect source{0, 0, width, height};
     if (m_zoomActive)
         source = ZoomRect();
-    const int percent = m_zoomPercent;
-    SurfaceRect destination{kVideoLeft, kVideoTop, percent * m_displayWidth / 100,
-                            percent * m_displayHeight / 100};
+    // The setters bound both factors; the product is taken in 64 bits all the same.
+    const int64_t percent = m_zoomPercent;
+    SurfaceRect destination{kVideoLeft, kVideoTop, int(percent * m_displayWidth / 100),
+                            int(percent * m_displayHeight / 100)};
     if (m_surface)
         // The turn is applied as the surface copies the picture: no scratch picture is needed.
         m_surface->Draw(bits, width, height, stride, source, destination, mode);

@@ -22,6 +22,8 @@ enum TransformMode : int {
 
 inline constexpr int kVideoLeft = 146;
 inline constexpr int kVideoTop = 3;
+// Zoom percentages are taken within this range: 0 paints nothing, 400 four times the display.
+inline constexpr int kMaxZoomPercent = 400;
 
 class CPaintStep
 {
@@ -31,12 +33,13 @@ public:
 
     void SetSurface(CDrawSurface* surface) { m_surface = surface; }
 
-    // Prepare: both size pairs become the stream's size.
+    // Prepare: both size pairs become the stream's size. The display pair never exceeds the
+    // largest picture, whatever a stream declares, so that nothing sized from it can overflow.
     void SetSizes(int width, int height);
     void SetDisplaySize(int width, int height);
     void SetZoomRect(int x, int y, int width, int height);
     void SetZoomActive(bool on) { m_zoomActive = on; }
-    void SetZoomPercent(int percent) { m_zoomPercent = percent; }
+    void SetZoomPercent(int percent);
     void SetTransform(int mode) { m_transform = mode; }
     void RequestSnapshot() { m_snapshotRequest = true; }
 
@@ -58,7 +61,7 @@ public:
 
     // Painter thread: paints a 24-bit bottom-up picture of width x height with rows of `stride`
     // bytes. The snapshot is made at the painter's picture size, resampled when the picture has
-    // another size.
+    // another size; a picture size beyond the largest picture gives an empty snapshot.
     void Paint(const uint8_t* bits, int width, int height, int stride);
 
     // The snapshot's picture: a packed 24-bit DIB of targetWidth x targetHeight from the picture.

@@ -239,6 +239,35 @@ TEST(PanelZoom, TransformButtonsToggleAndExcludeEachOtherAndZoom)
     EXPECT_EQ(view.Transform(), kTransformRotate);
 }
 
+TEST(PaintStep, DeclaredSizesBeyondTheLargestPictureAllocateNothing)
+{
+    struct Case
+    {
+        int width, height, zoomPercent;
+        SurfaceRect where;
+        bool snapshot;
+    } cases[] = {
+        {320, 240, 50, {146, 3, 160, 120}, true},
+        {8000, 8000, 100, {146, 3, 704, 480}, false},
+        {0x7FFFFFFF, 0x7FFFFFFF, 10000000, {146, 3, 704 * 4, 480 * 4}, false},
+    };
+    auto in = Numbered(4, 2, 12);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        CDrawSurface surface;
+        CPaintStep step(&surface);
+        step.SetSizes(c.width, c.height);
+        step.SetZoomPercent(c.zoomPercent);
+        step.RequestSnapshot();
+        step.Paint(in.data(), 4, 2, 12);
+        surface.WithFrame([&](const SurfaceFrame& f) { EXPECT_EQ(f.where, c.where); });
+        EXPECT_FALSE(step.SnapshotRequested());
+        auto snapshot = step.TakeSnapshot();
+        ASSERT_TRUE(snapshot);
+        EXPECT_EQ(snapshot->IsValid(), c.snapshot);
+    }
+}
+
 TEST(MJpegPainter, GreyPicturesArePaintedAndSnapshottedAs24Bit)
 {
     CFrameChain queue;
