@@ -41,21 +41,9 @@ SurfaceRect CPaintStep::ZoomRect() const
     return {m_zoomX.load(), m_zoomY.load(), m_zoomWidth.load(), m_zoomHeight.load()};
 }
 
-void CPaintStep::CancelSnapshot()
-{
-    m_snapshotRequest = false;
-    std::lock_guard lock(m_snapshotLock);
-    m_snapshot.reset();
-    m_snapshotReady = false;
-}
-
 std::unique_ptr<CImageHolder> CPaintStep::TakeSnapshot()
 {
-    std::lock_guard lock(m_snapshotLock);
-    if (!m_snapshotReady)
-        return nullptr;
-    m_snapshotReady = false;
-    return std::move(m_snapshot);
+    return m_snapshots.Take();
 }
 
 std::vector<uint8_t> CPaintStep::SnapshotDib(const uint8_t* bits, int width, int height,
@@ -112,7 +100,7 @@ void CPaintStep::Paint(const uint8_t* bits, int width, int height, int stride)
         return;
     const int mode = m_transform;
 
-    if (m_snapshotRequest) {
+    if (const uint64_t ticket = m_snapshots.Claim()) {
         int tw = m_pictureWidth, th = m_pictureHeight;
         if (tw <= 0 || th <= 0) {
             tw = width;
@@ -126,12 +114,7 @@ void CPaintStep::Paint(const uint8_t* bits, int width, int height, int stride)
             if (!holder->Decode(dib.data(), uint32_t(dib.size()), FormatBmp))
                 holder->FreeDib();
         }
-        {
-            std::lock_guard lock(m_snapshotLock);
-            m_snapshot = std::move(holder);
-            m_snapshotReady = true;
-        }
-        m_snapshotRequest = false;
+        m_snapshots.Deliver(ticket, std::move(holder));
     }
 
     SurfaceRect source{0, 0, width, height};

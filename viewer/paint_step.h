@@ -4,11 +4,11 @@
 // hand-over, zoom source, draw at (146, 3).
 
 #include "viewer/draw_surface.h"
+#include "viewer/snapshot.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class CImageHolder;
@@ -41,7 +41,7 @@ public:
     void SetZoomActive(bool on) { m_zoomActive = on; }
     void SetZoomPercent(int percent);
     void SetTransform(int mode) { m_transform = mode; }
-    void RequestSnapshot() { m_snapshotRequest = true; }
+    void RequestSnapshot() { m_snapshots.Request(); }
 
     int PictureWidth() const { return m_pictureWidth; }
     int PictureHeight() const { return m_pictureHeight; }
@@ -51,13 +51,11 @@ public:
     int ZoomPercent() const { return m_zoomPercent; }
     bool ZoomActive() const { return m_zoomActive; }
     SurfaceRect ZoomRect() const;
-    bool SnapshotRequested() const { return m_snapshotRequest; }
+    bool SnapshotRequested() const { return m_snapshots.Pending(); }
 
-    // The UI thread takes the holder of the last snapshot served (empty when it failed), or
-    // nullptr when none has been served since the last take.
+    // The UI thread ends the request with the holder served for it (empty when it failed), or
+    // nullptr when none was served; a picture the painter is still making is then dropped.
     std::unique_ptr<CImageHolder> TakeSnapshot();
-    // Withdraws a request the painter has not served and drops anything it left.
-    void CancelSnapshot();
 
     // Painter thread: paints a 24-bit bottom-up picture of width x height with rows of `stride`
     // bytes. The snapshot is made at the painter's picture size, resampled when the picture has
@@ -76,9 +74,5 @@ private:
     std::atomic<bool> m_zoomActive{false};
     std::atomic<int> m_zoomX{0}, m_zoomY{0}, m_zoomWidth{0}, m_zoomHeight{0};
     std::atomic<int> m_transform{kTransformNone};
-    std::atomic<bool> m_snapshotRequest{false};
-
-    std::mutex m_snapshotLock;
-    std::unique_ptr<CImageHolder> m_snapshot; // guarded by m_snapshotLock
-    bool m_snapshotReady = false;             // guarded by m_snapshotLock
+    CSnapshotHandOver m_snapshots;
 };

@@ -3,6 +3,7 @@ set(VIEWER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/draw_surface.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mjpeg_painter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/paint_step.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/snapshot.cpp
   ${CMAKE_CURRENT_LIST_DIR}/viewer_panel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vuelo_ctrl.cpp
 )

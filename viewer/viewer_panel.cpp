@@ -2,12 +2,12 @@
 
 #include "viewer/authorization_dlg.h"
 #include "viewer/camera_query.h"
-#include "codec/image_holder.h"
 #include "platform/settings.h"
 #include "viewer/hover_button.h"
 #include "viewer/picture_ctrl.h"
 #include "viewer/picture_folder.h"
 #include "viewer/resources.h"
+#include "viewer/snapshot.h"
 #include "viewer/strings.h"
 #include "viewer/window_message.h"
 
@@ -682,20 +682,10 @@ std::string CViewerPanel::OnSnapshot()
     CPaintStep* view = CurrentView();
     if (!view)
         return {};
-    view->RequestSnapshot();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    for (int i = 0; i < m_timings.snapshotPolls && view->SnapshotRequested(); ++i)
-        SleepFor(m_timings.snapshotPoll);
-    std::string written;
-    if (std::unique_ptr<CImageHolder> holder = view->TakeSnapshot()) {
-        written = SnapshotFileName(m_pictureFolder, m_hooks.localTime());
-        if (!holder->IsValid() || !holder->SaveToFile(written.c_str(), FormatJpeg))
-            written.clear();
-        holder->FreeDib();
-    } else {
-        // Not served in time: withdraw the request so that no late picture is left behind.
-        view->CancelSnapshot();
-    }
+    const std::string written =
+        SaveSnapshot(*view, {m_timings.snapshotPoll, m_timings.snapshotPolls}, m_pictureFolder,
+                     m_hooks.localTime);
     QGuiApplication::restoreOverrideCursor();
     return written;
 }

@@ -1,4 +1,5 @@
 #include "viewer/picture_folder.h"
+#include "viewer/snapshot.h"
 #include "viewer/vuelo_ctrl.h"
 
 #include "camsim/camera.h"
@@ -151,6 +152,35 @@ TEST(Snapshot, IsTheWholeUnturnedPictureWhateverTheView)
     EXPECT_NEAR(top[2], 220, 12);
     EXPECT_EQ(step.TakeSnapshot(), nullptr); // taken once
     fs::remove_all(dir);
+}
+
+TEST(Snapshot, AWithdrawnRequestIsNeverServedAndTheNextWaitsForANewPicture)
+{
+    auto picture = [] {
+        auto h = std::make_unique<CImageHolder>();
+        h->Create(2, 2, 24);
+        return h;
+    };
+    CSnapshotHandOver handOver;
+    handOver.Request();
+    const uint64_t late = handOver.Claim(); // the painter starts on it
+    handOver.Withdraw();                    // and the wait runs out before it is done
+    EXPECT_FALSE(handOver.Deliver(late, picture()));
+    handOver.Request();
+    EXPECT_TRUE(handOver.Pending());
+    EXPECT_EQ(handOver.Take(), nullptr);
+
+    // Served but never taken: a new request does not get the old picture.
+    handOver.Request();
+    EXPECT_TRUE(handOver.Deliver(handOver.Claim(), picture()));
+    handOver.Request();
+    EXPECT_EQ(handOver.Take(), nullptr);
+
+    handOver.Request();
+    EXPECT_TRUE(handOver.Deliver(handOver.Claim(), picture()));
+    EXPECT_FALSE(handOver.Pending());
+    auto served = handOver.Take();
+    EXPECT_TRUE(served && served->IsValid());
 }
 
 class SnapshotPanelTest : public ::testing::Test
