@@ -1,11 +1,13 @@
-// JPEG decoding into the image holder, Exif scan included. A picture that decodes is read in
-// full and, when small, encoded again and decoded back.
+// JPEG decoding into the image holder, Exif scan included, limited as the Motion-JPEG painter
+// limits it. A picture that decodes is read in full and, when small, encoded again and decoded
+// back.
 //
 // Seeds (fuzz/corpus/jpeg_fuzzer): small pictures written with libjpeg: grey, 4:2:0 and 4:4:4
 // colour, progressive, CMYK, restart intervals, Exif sections in both byte orders.
 
 #include "codec/image_file.h"
 #include "codec/image_holder.h"
+#include "viewer/picture_limits.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(input.get(), data, size);
 
     CImageHolder holder;
+    holder.SetSizeLimit(kLargestPictureWidth, kLargestPictureHeight);
     if (!holder.Decode(input.get(), static_cast<uint32_t>(size), FormatJpeg)) {
         if (holder.IsValid() || holder.GetLastError()[0] == '\0')
             __builtin_trap(); // a failure must leave a message and nothing held
