@@ -279,7 +279,7 @@ TEST(MJpegPainter, GreyPicturesArePaintedAndSnapshottedAs24Bit)
     painter.View().RequestSnapshot();
     QueuedCopy(queue, FlatJpeg(16, 8, 8, 0x80));
     ASSERT_TRUE(painter.Start());
-    for (int i = 0; i < 5000 && painter.Painted() == 0; ++i)
+    for (int i = 0; i < 20000 && painter.Painted() == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     painter.Shutdown();
     ASSERT_EQ(painter.Painted(), 1u);
