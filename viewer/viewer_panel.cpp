@@ -424,7 +424,7 @@ ViewerStats CViewerPanel::Stats() const
 
 void CViewerPanel::SetZoomPercent(int percent)
 {
-    // Reaches the MPEG-4 painter only, unchecked.
+    // Reaches the MPEG-4 painter only, which holds it within 0 to 400.
     m_mpegPainter->View().SetZoomPercent(percent);
 }
 
