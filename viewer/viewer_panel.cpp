@@ -46,7 +46,8 @@ void SleepFor(std::chrono::milliseconds ms)
 } // namespace
 
 CViewerPanel::CViewerPanel(QWidget* parent, const ViewerTimings& timings, ViewerHooks hooks)
-    : QWidget(parent), m_timings(timings), m_hooks(std::move(hooks))
+    : QWidget(parent), m_timings(timings), m_hooks(std::move(hooks)),
+      m_play(*this, PlayTimings{timings.stopPlaySleep, timings.stopTimeoutMs})
 {
     if (!m_hooks.runLogin)
         m_hooks.runLogin = [](CAuthorizationDlg& dlg) { return dlg.exec() == QDialog::Accepted; };
@@ -82,17 +83,19 @@ CViewerPanel::CViewerPanel(QWidget* parent, const ViewerTimings& timings, Viewer
             QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString();
 
     m_audioPlayer = std::make_unique<CAudioPlayer>(
-        m_audioQueue, m_clock, this,
+        m_audioQueue, m_clock, &m_play,
         m_hooks.soundDevice ? m_hooks.soundDevice : CAudioPlayer::DeviceFromOptions({}));
     m_mpegPainter =
-        std::make_unique<CMpeg4Painter>(m_videoQueue, m_clock, m_videoCap, &m_surface, this);
-    m_mjpegPainter = std::make_unique<CMJpegPainter>(m_videoQueue, m_clock, &m_surface, this);
+        std::make_unique<CMpeg4Painter>(m_videoQueue, m_clock, m_videoCap, &m_surface, &m_play);
+    m_mjpegPainter = std::make_unique<CMJpegPainter>(m_videoQueue, m_clock, &m_surface, &m_play);
     m_asfPlayer = std::make_unique<CAsfPlayer>(kViewerAsfProfile, m_videoQueue, &m_audioQueue,
-                                               *m_mpegPainter, m_audioPlayer.get(), this,
+                                               *m_mpegPainter, m_audioPlayer.get(), &m_play,
                                                &m_videoCap,
                                                m_timings.asf);
     m_mjpegPlayer = std::make_unique<CMJpegPlayer>(m_videoQueue, m_audioQueue, *m_mjpegPainter,
-                                                   m_audioPlayer.get(), this, m_timings.mjpeg);
+                                                   m_audioPlayer.get(), &m_play, m_timings.mjpeg);
+    m_play.Attach({*m_asfPlayer, *m_mjpegPlayer, *m_mpegPainter, *m_mjpegPainter, *m_audioPlayer,
+                   m_clock});
     m_surface.SetNotifier([this] {
         if (!m_repaintPending.exchange(true))
             Post(kSurfaceUpdated, 0, 0);
@@ -216,17 +219,17 @@ bool CViewerPanel::event(QEvent* e)
 {
     if (e->type() == WindowMessageEvent::Type()) {
         auto* m = static_cast<WindowMessageEvent*>(e);
-        HandleMessage(m->message, m->wParam);
+        HandleMessage(m->message, m->wParam, m->lParam);
         return true;
     }
     return QWidget::event(e);
 }
 
-void CViewerPanel::HandleMessage(uint32_t message, uintptr_t wParam)
+void CViewerPanel::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
     switch (message) {
     case WM_PLAYER_RESULT:
-        OnPlayerResult(static_cast<int>(wParam));
+        OnPlayerResult(static_cast<int>(wParam), lParam);
         break;
     case WM_VIDEO_READY:
         OnVideoReady();

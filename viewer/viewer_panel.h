@@ -12,6 +12,7 @@
 #include "viewer/draw_surface.h"
 #include "viewer/mjpeg_painter.h"
 #include "viewer/mpeg4_painter.h"
+#include "viewer/play_control.h"
 
 #include <QWidget>
 
@@ -158,8 +159,8 @@ private:
     void BuildControls();
     void ShowStrip(bool visible);
     void ShowUpperMessage(int stringId);
-    void HandleMessage(uint32_t message, uintptr_t wParam);
-    void OnPlayerResult(int code);
+    void HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void OnPlayerResult(int code, intptr_t run);
     void OnVideoReady();
     void RunUtilQuery();
     bool Login(std::string& ptctrl, std::string& ioctrl);
@@ -168,7 +169,6 @@ private:
     void ApplyTransform(int mode);
     void SwitchZoomOff();
     CPaintStep* CurrentView();
-    CStreamWorker* CurrentClient();
 
     ViewerTimings m_timings;
     ViewerHooks m_hooks;
@@ -186,12 +186,14 @@ private:
     CHoverButton* m_folder = nullptr;
     QComboBox* m_resolutions = nullptr;
 
-    // Queues, clock and workers; the workers are destroyed first (their threads use the rest).
+    // Queues, clock and workers; the workers are destroyed first (their threads use the rest,
+    // and post through the play control).
     CFrameChain m_videoQueue;
     CFrameChain m_audioQueue;
     CPanelClock m_clock;
     CDrawSurface m_surface;
     std::atomic<int> m_videoCap{kInitialVideoCap}; // written by the MPEG-4 painter
+    CPlayControl m_play;
     std::unique_ptr<CAudioPlayer> m_audioPlayer;
     std::unique_ptr<CMpeg4Painter> m_mpegPainter;
     std::unique_ptr<CMJpegPainter> m_mjpegPainter;
@@ -201,10 +203,8 @@ private:
     // Settings.
     std::string m_frameType, m_panTilt, m_voiceOut, m_frameRate, m_ioState;
     std::string m_user, m_password;
-    std::string m_recordFileName;
     std::string m_pictureFolder;
     std::string m_base, m_panTiltUrl, m_utilUrl, m_presetsUrl, m_imageUrl, m_asfUrl, m_mjpegUrl;
-    int m_resultsAccepted = 0;
     int m_sizeValue = 320;
     bool m_connected = false;
     bool m_configured = false;
@@ -219,5 +219,4 @@ private:
 
     std::atomic<bool> m_repaintPending{false};
     uint64_t m_restarts = 0;
-    std::vector<int> m_results;
 };

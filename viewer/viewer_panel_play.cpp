@@ -9,17 +9,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QThread>
-
-namespace {
-
-void SleepFor(std::chrono::milliseconds ms)
-{
-    if (ms.count() > 0)
-        QThread::msleep(static_cast<unsigned long>(ms.count()));
-}
-
-} // namespace
 
 // --- Capability query and login ---------------------------------------------------------------
 
@@ -27,7 +16,7 @@ bool CViewerPanel::SetSource(const std::string& url, const std::string& frameTyp
                              const std::string& panTilt, const std::string& frameRate)
 {
     m_frameType = frameType;
-    m_resultsAccepted = 1;
+    m_play.AcceptResults();
     const CameraUrls urls = BuildCameraUrls(url, frameType);
     m_base = urls.base;
     m_panTiltUrl = urls.panTilt;
@@ -86,8 +75,7 @@ bool CViewerPanel::Login(std::string& ptctrl, std::string& ioctrl)
 
 void CViewerPanel::HandUrlsToClients()
 {
-    m_asfPlayer->SetUrl(m_asfUrl, m_user, m_password);
-    m_mjpegPlayer->SetUrl(m_mjpegUrl, m_user, m_password);
+    m_play.HandOver(m_asfUrl, m_mjpegUrl, m_user, m_password);
 }
 
 void CViewerPanel::RunUtilQuery()
@@ -117,65 +105,42 @@ void CViewerPanel::StartPlay(int record, const std::string& recordFileName)
     if (!m_connected)
         return;
     RunUtilQuery();
-    if (m_frameType == "mpeg") {
-        if (!m_asfPlayer->Finished())
-            return;
-        m_clock.Set(0);
-        m_recordFileName = recordFileName;
-        m_mpegPainter->SetPanel(this);
-        m_audioPlayer->SetPanel(this);
-        m_asfPlayer->SetRecord(record != 0, recordFileName);
-        m_asfPlayer->SetUrl(m_asfUrl, m_user, m_password);
-        m_asfPlayer->Start();
+    PlayRequest request;
+    request.mpeg = m_frameType == "mpeg";
+    request.url = request.mpeg ? m_asfUrl : MJpegUrlWithRate(m_mjpegUrl, m_frameRate);
+    request.user = m_user;
+    request.password = m_password;
+    request.record = request.mpeg && record != 0;
+    request.recordFileName = recordFileName;
+    if (m_play.Start(request))
         update();
-        return;
-    }
-    if (!m_mjpegPlayer->Finished())
-        return;
-    m_clock.Set(0);
-    m_recordFileName = recordFileName;
-    m_mjpegPainter->SetPanel(this);
-    m_audioPlayer->SetPanel(this);
-    m_mjpegPlayer->SetUrl(MJpegUrlWithRate(m_mjpegUrl, m_frameRate), m_user, m_password);
-    m_mjpegPlayer->Start();
-    update();
-}
-
-CStreamWorker* CViewerPanel::CurrentClient()
-{
-    if (m_frameType == "mpeg")
-        return m_asfPlayer.get();
-    return m_mjpegPlayer.get();
 }
 
 void CViewerPanel::StopPlay()
 {
-    if (!m_connected)
-        return;
-    m_resultsAccepted = 0;
-    SleepFor(m_timings.stopPlaySleep);
-    if (CStreamWorker* client = CurrentClient(); client && !client->Finished())
-        client->Stop(m_timings.stopTimeoutMs);
-    m_resultsAccepted = 1;
+    if (m_connected)
+        m_play.Stop();
 }
 
-void CViewerPanel::OnPlayerResult(int code)
+void CViewerPanel::OnPlayerResult(int code, intptr_t run)
 {
-    m_results.push_back(code);
-    if (code == kResultBusy) {
+    switch (m_play.OnResult(code, run)) {
+    case ResultAction::Ignore:
+        return;
+    case ResultAction::Busy:
         StopPlay();
         m_upperLine->hide();
         m_lowerLine->hide();
         ShowStrip(false);
         m_hooks.showBusy(LoadViewerString(1008), QStringLiteral("Wrong"));
         return;
-    }
-    if (!m_resultsAccepted)
+    case ResultAction::Restart:
+        StopPlay();
+        if (m_play.Accepting()) {
+            ++m_restarts;
+            StartPlay(0, m_play.RecordFileName()); // a restart never records
+        }
         return;
-    StopPlay();
-    if (m_resultsAccepted) {
-        ++m_restarts;
-        StartPlay(0, m_recordFileName); // a restart never records
     }
 }
 
@@ -185,7 +150,7 @@ ViewerStats CViewerPanel::Stats() const
     s.painted = m_mjpegPainter->Painted() + m_mpegPainter->Painted();
     s.decodeFailures = m_mjpegPainter->DecodeFailures() + m_mpegPainter->DecodeFailures();
     s.restarts = m_restarts;
-    s.results = m_results;
+    s.results = m_play.Results();
     return s;
 }
 

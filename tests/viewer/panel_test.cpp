@@ -13,6 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <filesystem>
+#include <functional>
+#include <thread>
+
 using namespace std::chrono_literals;
 using testsupport::PumpUntil;
 
@@ -64,6 +68,26 @@ protected:
     std::unique_ptr<camsim::Camera> camera;
     std::unique_ptr<CVueloCtrl> control;
 };
+
+// Waits without running the event loop, so that what the workers post stays queued.
+bool WaitQuietly(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+size_t RequestsTo(const camsim::Camera& camera, const std::string& endpoint)
+{
+    size_t n = 0;
+    for (const auto& r : camera.Requests())
+        n += r.endpoint == endpoint;
+    return n;
+}
 
 } // namespace
 
@@ -267,4 +291,71 @@ TEST_F(PanelTest, UtilQueryRefillsTheListAndCanSwitchTheStreamType)
     for (const auto& r : camera->Requests())
         sawSpeed = sawSpeed || r.query.find("Speed") != std::string::npos;
     EXPECT_FALSE(sawSpeed); // "Fast" is the camera's own rate
+}
+
+TEST_F(PanelTest, ADropQueuedWhenThePageStopsDoesNotRestartTheStream)
+{
+    StartCamera();
+    camsim::Fault cut;
+    cut.closeAfterBytes = 40000;
+    camera->SetFault("img/mjpeg.cgi", cut);
+    MakeControl();
+    int results = 0;
+    QObject::connect(&Panel(), &CViewerPanel::MessageHandled, [&](uint32_t message, uintptr_t) {
+        results += message == WM_PLAYER_RESULT;
+    });
+    control->SetSource(StreamUrl(), "jpeg", "", "", 0, 0);
+    control->StartPlay(0, "");
+    // The drop's result is posted but not yet delivered when the page stops.
+    ASSERT_TRUE(WaitQuietly([&] { return Panel().MJpegPlayer().Finished(); }));
+    control->StopPlay();
+    ASSERT_TRUE(PumpUntil([&] { return results >= 1; }, 5s));
+    EXPECT_EQ(Panel().Stats().restarts, 0u);
+    EXPECT_TRUE(Panel().MJpegPlayer().Finished());
+}
+
+TEST_F(PanelTest, OnlyTheLatestWorkerResultsAreKept)
+{
+    MakeControl();
+    int handled = 0;
+    QObject::connect(&Panel(), &CViewerPanel::MessageHandled,
+                     [&](uint32_t message, uintptr_t) { handled += message == WM_PLAYER_RESULT; });
+    constexpr int kPosted = 200;
+    for (int i = 0; i < kPosted; ++i)
+        Panel().Post(WM_PLAYER_RESULT, uintptr_t(1000 + i), 0);
+    ASSERT_TRUE(PumpUntil([&] { return handled == kPosted; }));
+    const std::vector<int> kept = Panel().Stats().results;
+    ASSERT_FALSE(kept.empty());
+    EXPECT_LT(kept.size(), size_t(kPosted));
+    for (size_t i = 0; i < kept.size(); ++i)
+        EXPECT_EQ(kept[i], 1000 + kPosted - int(kept.size() - i));
+}
+
+TEST_F(PanelTest, StartPlayWhileAClientRunsOnlyAsksTheCamera)
+{
+    camera = std::make_unique<camsim::Camera>(); // answers "type=mpeg4"
+    ASSERT_TRUE(camera->Start());
+    camsim::Fault missing;
+    missing.status = 404; // no answer: the page's type stands
+    camera->SetFault("util/query.cgi", missing);
+    MakeControl();
+    control->SetSource(StreamUrl(), "jpeg", "", "", 0, 0);
+    control->StartPlay(0, "");
+    ASSERT_TRUE(PaintedAtLeast(1));
+
+    // Again with the same type, then with the camera switching to the other one: each time
+    // the util query goes out and nothing else starts.
+    for (bool switched : {false, true}) {
+        if (switched)
+            camera->ClearFaults();
+        const size_t utils = RequestsTo(*camera, "util/query.cgi");
+        control->StartPlay(0, "");
+        EXPECT_EQ(RequestsTo(*camera, "util/query.cgi"), utils + 1);
+        EXPECT_EQ(Panel().FrameType(), switched ? "mpeg" : "jpeg");
+        EXPECT_EQ(RequestsTo(*camera, "img/mjpeg.cgi"), 1u);
+        EXPECT_TRUE(Panel().AsfPlayer().Finished());
+    }
+    control->StopPlay();
+    EXPECT_TRUE(Panel().MJpegPlayer().Finished());
+    EXPECT_TRUE(PumpUntil([&] { return camera->ActiveStreams() == 0; }, 10s));
 }
