@@ -103,6 +103,8 @@ public:
     void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 
     // State, for the host and tests.
+    // The window exists from the panel's first showing; a SetSource made before it plays then.
+    bool HasWindow() const { return m_hasWindow; }
     bool Connected() const { return m_connected; }
     bool Configured() const { return m_configured; }
     const std::string& FrameType() const { return m_frameType; }
@@ -152,6 +154,7 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
@@ -206,6 +209,7 @@ private:
     std::string m_pictureFolder;
     std::string m_base, m_panTiltUrl, m_utilUrl, m_presetsUrl, m_imageUrl, m_asfUrl, m_mjpegUrl;
     int m_sizeValue = 320;
+    bool m_hasWindow = false;
     bool m_connected = false;
     bool m_configured = false;
 

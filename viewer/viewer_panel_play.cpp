@@ -53,7 +53,8 @@ bool CViewerPanel::SetSource(const std::string& url, const std::string& frameTyp
         m_ioState = *v;
 
     m_connected = true;
-    HandUrlsToClients();
+    if (m_hasWindow)
+        HandUrlsToClients(); // else the window's initialisation does it
     m_audioPlayer->SetPlayAudio();
     m_mjpegPainter->View().SetZoomActive(false);
     m_mpegPainter->View().SetZoomActive(false);
@@ -99,6 +100,19 @@ void CViewerPanel::RunUtilQuery()
 }
 
 // --- Play, stop, restart ----------------------------------------------------------------------
+
+void CViewerPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_hasWindow)
+        return;
+    m_hasWindow = true;
+    // A page may rely on this: it calls SetSource before the control is shown, never StartPlay.
+    if (m_configured) {
+        HandUrlsToClients();
+        StartPlay(0, "");
+    }
+}
 
 void CViewerPanel::StartPlay(int record, const std::string& recordFileName)
 {

@@ -314,6 +314,16 @@ TEST_F(PanelTest, ADropQueuedWhenThePageStopsDoesNotRestartTheStream)
     EXPECT_TRUE(Panel().MJpegPlayer().Finished());
 }
 
+TEST_F(PanelTest, ASourceSetBeforeTheWindowExistsPlaysOnceItIsShown)
+{
+    StartCamera();
+    control = std::make_unique<CVueloCtrl>(nullptr, FastTimings(), hooks);
+    control->SetSource(StreamUrl(), "jpeg", "", "", 0, 0);
+    EXPECT_TRUE(Panel().MJpegPlayer().Finished());
+    control->show();
+    EXPECT_TRUE(PaintedAtLeast(1));
+}
+
 TEST_F(PanelTest, OnlyTheLatestWorkerResultsAreKept)
 {
     MakeControl();
