@@ -17,6 +17,8 @@
 #include <functional>
 #include <thread>
 
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 using testsupport::PumpUntil;
 
@@ -277,13 +279,15 @@ TEST_F(PanelTest, UtilQueryRefillsTheListAndCanSwitchTheStreamType)
     config.resolutions = "320*240,640*480";
     StartCamera(config);
     MakeControl();
-    control->SetSource(StreamUrl(), "jpeg", "", "Fast", 0, 0);
+    // The page asks for MPEG-4; the camera's "type=jpeg" switches to Motion-JPEG.
+    control->SetSource(camera->BaseUrl() + "img/video.asf", "mpeg", "", "Fast", 0, 0);
     control->StartPlay(0, "");
     QComboBox* list = Panel().ResolutionList();
     ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(list->itemText(0), "640x480");
     EXPECT_EQ(list->itemText(1), "320x240");
     EXPECT_EQ(Panel().FrameType(), "jpeg");
+    EXPECT_TRUE(Panel().AsfPlayer().Finished());
     EXPECT_EQ(Panel().VoiceOut(), "on");
     ASSERT_TRUE(PaintedAtLeast(1));
     control->StopPlay();
@@ -368,4 +372,57 @@ TEST_F(PanelTest, StartPlayWhileAClientRunsOnlyAsksTheCamera)
     control->StopPlay();
     EXPECT_TRUE(Panel().MJpegPlayer().Finished());
     EXPECT_TRUE(PumpUntil([&] { return camera->ActiveStreams() == 0; }, 10s));
+}
+
+TEST_F(PanelTest, AnAutomaticRestartDoesNotRecord)
+{
+    camera = std::make_unique<camsim::Camera>(); // ASF
+    ASSERT_TRUE(camera->Start());
+    camsim::Fault cut;
+    cut.closeAfterBytes = 60000;
+    camera->SetFault("img/video.asf", cut);
+    MakeControl();
+    const std::filesystem::path record = std::filesystem::temp_directory_path() /
+                                         ("camctl-restart-" + std::to_string(::getpid()) + ".asf");
+    control->SetSource(camera->BaseUrl() + "img/video.asf", "mpeg", "", "", 0, 0);
+    control->StartPlay(1, record.string());
+    ASSERT_TRUE(WaitQuietly([&] { return Panel().AsfPlayer().Finished(); }));
+    EXPECT_GT(std::filesystem::file_size(record), 0u);
+    std::filesystem::remove(record);
+    camera->ClearFaults();
+    ASSERT_TRUE(PumpUntil([&] { return Panel().Stats().restarts >= 1; }));
+    const uint64_t before = Panel().Stats().painted;
+    ASSERT_TRUE(PaintedAtLeast(before + 3));
+    EXPECT_FALSE(std::filesystem::exists(record));
+}
+
+TEST_F(PanelTest, ClicksThatPlaceZoomTurnNothingAndZoomFollowsANewStream)
+{
+    StartCamera();
+    MakeControl();
+    control->SetSource(StreamUrl(), "jpeg", "", "", 0, 0);
+    control->StartPlay(0, "");
+    ASSERT_TRUE(PaintedAtLeast(1));
+    CPaintStep& view = Panel().MJpegPainter().View();
+    Panel().OnZoom();
+    Panel().Click(146 + 400, 3 + 10); // beside the 320 x 240 picture
+    EXPECT_FALSE(Panel().ZoomPlaced());
+    Panel().Click(146 + 300, 3 + 200);
+    ASSERT_TRUE(Panel().ZoomPlaced());
+    EXPECT_TRUE(camera->PanTiltCommands().empty()); // pan/tilt is "on": zoom took both clicks
+    control->StopPlay();
+
+    // Another camera with larger pictures: SetSource switches the painters' zoom off, and the
+    // new stream's first picture brings it back at the new picture size.
+    camsim::Config config;
+    config.videoType = "jpeg";
+    config.mjpegSize = "640x480";
+    camsim::Camera wide(config);
+    ASSERT_TRUE(wide.Start());
+    control->SetSource(wide.BaseUrl() + "img/mjpeg.cgi", "jpeg", "", "", 0, 0);
+    EXPECT_FALSE(view.ZoomActive());
+    control->StartPlay(0, "");
+    ASSERT_TRUE(PumpUntil([&] { return view.PictureWidth() == 640 && view.ZoomActive(); }, 10s));
+    EXPECT_EQ(view.ZoomRect(), (SurfaceRect{160, 120, 320, 240}));
+    control->StopPlay();
 }
