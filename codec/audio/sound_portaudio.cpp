@@ -1,7 +1,12 @@
 // The speaker through PortAudio. A buffer's stream runs from creation to release; its callback
 // plays from the looping buffer while the buffer plays and gives silence while it is stopped,
 // so the speaker's latency stays the same across stops and starts.
+//
+// PortAudio is initialised once for all the process's devices and buffers and terminated when
+// the last goes; its calls are serialised, since every panel opens its sound on its own stream
+// worker. The callback takes no lock.
 
+#include "codec/audio/library_use.h"
 #include "codec/audio/sound_device.h"
 #include "codec/audio/sound_ring.h"
 
@@ -19,32 +24,20 @@ namespace {
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 
-// PortAudio counts its users; each device holds one use from open to release.
-class CPortAudioUse
+CCountedLibrary& PortAudio()
 {
-public:
-    CPortAudioUse()
-    {
+    // Never destroyed: a device released while the process ends still finds it.
+    static auto* library = new CCountedLibrary({
+        [] {
 #if CAMCTL_QUIET_ALSA
-        snd_lib_error_set_handler(&QuietAlsa);
+            snd_lib_error_set_handler(&QuietAlsa);
 #endif
-        m_ok = Pa_Initialize() == paNoError;
-    }
-    ~CPortAudioUse()
-    {
-        if (m_ok)
-            Pa_Terminate();
-    }
-    CPortAudioUse(const CPortAudioUse&) = delete;
-    CPortAudioUse& operator=(const CPortAudioUse&) = delete;
-    bool Ok() const
-    {
-        return m_ok;
-    }
-
-private:
-    bool m_ok = false;
-};
+            return Pa_Initialize() == paNoError;
+        },
+        [] { Pa_Terminate(); },
+    });
+    return *library;
+}
 
 class CPortAudioBuffer final : public CRingSoundBuffer
 {
@@ -54,6 +47,7 @@ public:
     ~CPortAudioBuffer() override
     {
         if (m_stream) {
+            const std::lock_guard lock(PortAudio().CallLock());
             Pa_StopStream(m_stream); // returns once the callback has finished for good
             Pa_CloseStream(m_stream);
         }
@@ -61,15 +55,16 @@ public:
 
     bool Open(const WaveFormat& format)
     {
+        if (!m_use.Ok())
+            return false;
+        const std::lock_guard lock(PortAudio().CallLock());
         if (Pa_OpenDefaultStream(&m_stream, 0, format.channels, paInt16,
                                  double(format.samplesPerSec), paFramesPerBufferUnspecified,
                                  &CPortAudioBuffer::Callback, this) != paNoError) {
             m_stream = nullptr;
             return false;
         }
-        if (Pa_StartStream(m_stream) != paNoError)
-            return false;
-        return true;
+        return Pa_StartStream(m_stream) == paNoError;
     }
 
 private:
@@ -81,6 +76,7 @@ private:
         return paContinue;
     }
 
+    CLibraryUse m_use{PortAudio()}; // ends after the destructor has closed the stream
     PaStream* m_stream = nullptr;
 };
 
@@ -89,7 +85,10 @@ class CPortAudioDevice final : public ISoundDevice
 public:
     bool Open()
     {
-        if (!m_use.Ok() || Pa_GetDefaultOutputDevice() == paNoDevice)
+        if (!m_use.Ok())
+            return false;
+        const std::lock_guard lock(PortAudio().CallLock());
+        if (Pa_GetDefaultOutputDevice() == paNoDevice)
             return false;
         // The device counts as present only when a stream in our format really opens.
         WaveFormat format;
@@ -121,7 +120,7 @@ public:
     const char* Name() const override { return "portaudio"; }
 
 private:
-    CPortAudioUse m_use;
+    CLibraryUse m_use{PortAudio()};
 };
 
 } // namespace

@@ -6,6 +6,7 @@ list(APPEND CODEC_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/g726.cpp
   ${CMAKE_CURRENT_LIST_DIR}/g726_adpcm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/g726_tables.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/library_use.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sound_device.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sound_events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sound_portaudio.cpp

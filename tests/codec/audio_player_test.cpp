@@ -4,6 +4,7 @@
 
 #include "codec/audio/audio_player.h"
 #include "codec/audio/g726.h"
+#include "codec/audio/library_use.h"
 #include "codec/audio/sound_device.h"
 #include "codec/audio/sound_virtual.h"
 #include "platform/messages.h"
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -226,6 +228,44 @@ TEST(SoundDeviceChoice, environment_fills_in_what_the_options_leave_open)
     ::unsetenv(audio::kSoundBackendEnv);
     ::unsetenv(audio::kSoundWavEnv);
     EXPECT_FALSE(audio::ParseSoundBackend("Virtual").has_value());
+}
+
+TEST(CountedLibrary, concurrent_users_initialise_once_and_the_last_one_terminates)
+{
+    std::atomic<int> inits{0}, terminates{0}, inside{0}, overlaps{0};
+    std::atomic<bool> initWorks{false};
+    // Slow enough that unserialised users would meet inside it.
+    auto call = [&](std::atomic<int>& count) {
+        overlaps += inside.fetch_add(1) != 0;
+        std::this_thread::sleep_for(20ms);
+        ++count;
+        --inside;
+    };
+    audio::CCountedLibrary library({[&] {
+                                        call(inits);
+                                        return initWorks.load();
+                                    },
+                                    [&] { call(terminates); }});
+    EXPECT_FALSE(library.Acquire()); // a failed start is no use and is tried again
+    EXPECT_EQ(library.Users(), 0);
+    initWorks = true;
+
+    for (int round = 1; round <= 2; ++round) {
+        std::latch allHold(6);
+        std::vector<std::thread> users;
+        for (int i = 0; i < 6; ++i)
+            users.emplace_back([&] {
+                audio::CLibraryUse use(library);
+                EXPECT_TRUE(use.Ok());
+                allHold.arrive_and_wait();
+            });
+        for (std::thread& t : users)
+            t.join();
+        EXPECT_EQ(inits, round + 1);
+        EXPECT_EQ(terminates, round);
+        EXPECT_EQ(library.Users(), 0);
+    }
+    EXPECT_EQ(overlaps, 0);
 }
 
 // ---- the audio player ------------------------------------------------------------------------
