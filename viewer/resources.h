@@ -37,10 +37,14 @@ inline constexpr int kImgZoneBackground = 208;
 inline constexpr int kZoneBackgroundWidth = 160;
 inline constexpr int kZoneBackgroundHeight = 195;
 
-// Zoom cursor, 32 x 32; the hot spot is the centre of the lens.
+// Zoom cursor: one picture for each cursor size, the hot spot at the centre of the lens.
 inline constexpr int kCurZoom = 224;
-inline constexpr int kZoomCursorSize = 32;
-inline constexpr QPoint kZoomCursorHotSpot{9, 8};
+struct CursorImage
+{
+    int size;
+    QPoint hotSpot;
+};
+inline constexpr CursorImage kZoomCursorImages[] = {{32, {9, 8}}, {16, {7, 7}}};
 
 // The panel's background brush.
 inline constexpr unsigned kPanelBlueRgb = 0xff4d4ccb; // RGB(77, 76, 203)
@@ -48,9 +52,13 @@ inline constexpr unsigned kPanelBlueRgb = 0xff4d4ccb; // RGB(77, 76, 203)
 // Names inside the embedded resources (also the generator's output file names).
 QString ViewerBitmapName(int id); // "bitmap_<id>.bmp"
 QString ViewerImageName(int id);  // "image_<id>.jpg"
-QString ViewerCursorName(int id); // "cursor_<id>.png"
+QString ViewerCursorName(int id, int size); // "cursor_<id>_<size>.png"
 
 // Null image or default cursor when the id is unknown.
 QImage ViewerBitmap(int id);
 QImage ViewerImage(int id);
+// The cursor's picture nearest to `size` pixels (the larger on a tie).
+QCursor ViewerCursor(int id, int size);
+// At the size the desktop draws its cursors: the X cursor theme's size when the session sets
+// one, else 32.
 QCursor ViewerCursor(int id);

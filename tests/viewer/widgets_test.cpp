@@ -59,7 +59,8 @@ std::vector<QString> ResourceNames()
         names.push_back(ViewerBitmapName(id));
     names.push_back(ViewerImageName(kImgPanelBackground));
     names.push_back(ViewerImageName(kImgZoneBackground));
-    names.push_back(ViewerCursorName(kCurZoom));
+    for (const CursorImage& image : kZoomCursorImages)
+        names.push_back(ViewerCursorName(kCurZoom, image.size));
     return names;
 }
 
@@ -126,16 +127,30 @@ TEST(ViewerResources, background_is_a_blue_field_with_its_heading_above_the_list
     }
 }
 
-TEST(ViewerResources, zoom_cursor_aims_with_the_lens_centre)
+TEST(ViewerResources, zoom_cursor_aims_with_the_lens_centre_at_each_size)
 {
-    const QCursor cursor = ViewerCursor(kCurZoom);
-    ASSERT_EQ(cursor.shape(), Qt::BitmapCursor);
-    EXPECT_EQ(cursor.hotSpot(), QPoint(9, 8));
-    const QImage picture = cursor.pixmap().toImage();
-    ASSERT_EQ(picture.size(), QSize(32, 32));
-    EXPECT_EQ(qAlpha(picture.pixel(31, 0)), 0);
-    EXPECT_EQ(qAlpha(picture.pixel(9, 8)), 255); // the cross in the lens marks the hot spot
-    EXPECT_LT(qGray(picture.pixel(9, 8)), 80);
+    const struct
+    {
+        int asked, size;
+        QPoint hotSpot;
+    } cases[] = {{32, 32, {9, 8}}, {16, 16, {7, 7}}, {23, 16, {7, 7}}, {24, 32, {9, 8}},
+                 {64, 32, {9, 8}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked);
+        const QCursor cursor = ViewerCursor(kCurZoom, c.asked);
+        ASSERT_EQ(cursor.shape(), Qt::BitmapCursor);
+        EXPECT_EQ(cursor.hotSpot(), c.hotSpot);
+        const QImage picture = cursor.pixmap().toImage();
+        ASSERT_EQ(picture.size(), QSize(c.size, c.size));
+        EXPECT_EQ(qAlpha(picture.pixel(c.size - 1, 0)), 0);
+        // The cross in the lens marks the hot spot.
+        EXPECT_EQ(qAlpha(picture.pixel(c.hotSpot)), 255);
+        EXPECT_LT(qGray(picture.pixel(c.hotSpot)), 80);
+    }
+    qputenv("XCURSOR_SIZE", "16");
+    EXPECT_EQ(ViewerCursor(kCurZoom).pixmap().size(), QSize(16, 16));
+    qunsetenv("XCURSOR_SIZE");
+    EXPECT_EQ(ViewerCursor(kCurZoom).pixmap().size(), QSize(32, 32));
     EXPECT_EQ(ViewerCursor(225).shape(), Qt::ArrowCursor);
 }
 

@@ -257,28 +257,39 @@ QImage ZoneBackground()
     return picture;
 }
 
-QImage ZoomCursor()
+// The lens and its handle, in pixels from the hot spot's centre; the small picture is drawn to
+// its own pixel grid rather than scaled, so its cross and ring stay one sharp pixel wide.
+struct LensGeometry
 {
-    QImage cursor(kZoomCursorSize, kZoomCursorSize, QImage::Format_ARGB32);
+    qreal radius, ring, halo, cross, crossWidth, handleFrom, handleTo, handle, handleHalo;
+};
+
+QImage ZoomCursor(const CursorImage& image)
+{
+    const LensGeometry g = image.size >= 32
+                               ? LensGeometry{6.0, 2.4, 5.0, 3.0, 1.5, 5.2, 14.0, 4.5, 7.0}
+                               : LensGeometry{3.5, 1.0, 2.6, 1.5, 1.0, 3.0, 7.2, 2.2, 3.6};
+    QImage cursor(image.size, image.size, QImage::Format_ARGB32);
     cursor.fill(Qt::transparent);
     QPainter p(&cursor);
     p.setRenderHint(QPainter::Antialiasing);
     // Geometry is centred on the hot-spot pixel's centre so the lens aims where the click lands.
-    const QPointF centre = QPointF(kZoomCursorHotSpot) + QPointF(0.5, 0.5);
-    const QPointF handleFrom = centre + QPointF(5.2, 5.2), handleTo = centre + QPointF(14, 14);
+    const QPointF centre = QPointF(image.hotSpot) + QPointF(0.5, 0.5);
+    const QPointF handleFrom = centre + QPointF(g.handleFrom, g.handleFrom);
+    const QPointF handleTo = centre + QPointF(g.handleTo, g.handleTo);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(Qt::white, 7, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(Qt::white, g.handleHalo, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(handleFrom, handleTo);
-    p.setPen(QPen(Qt::white, 5));
-    p.drawEllipse(centre, 6.0, 6.0);
-    p.setPen(QPen(Qt::black, 4.5, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(Qt::white, g.halo));
+    p.drawEllipse(centre, g.radius, g.radius);
+    p.setPen(QPen(Qt::black, g.handle, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(handleFrom, handleTo);
     p.setBrush(QColor(255, 255, 255, 190));
-    p.setPen(QPen(Qt::black, 2.4));
-    p.drawEllipse(centre, 6.0, 6.0);
-    p.setPen(QPen(Qt::black, 1.5));
-    p.drawLine(centre - QPointF(3, 0), centre + QPointF(3, 0));
-    p.drawLine(centre - QPointF(0, 3), centre + QPointF(0, 3));
+    p.setPen(QPen(Qt::black, g.ring));
+    p.drawEllipse(centre, g.radius, g.radius);
+    p.setPen(QPen(Qt::black, g.crossWidth));
+    p.drawLine(centre - QPointF(g.cross, 0), centre + QPointF(g.cross, 0));
+    p.drawLine(centre - QPointF(0, g.cross), centre + QPointF(0, g.cross));
     return cursor;
 }
 
@@ -342,6 +353,7 @@ int main(int argc, char** argv)
              ok;
     ok = Write(PanelBackground(), dir, ViewerImageName(kImgPanelBackground), "jpg") && ok;
     ok = Write(ZoneBackground(), dir, ViewerImageName(kImgZoneBackground), "jpg") && ok;
-    ok = Write(ZoomCursor(), dir, ViewerCursorName(kCurZoom), "png") && ok;
+    for (const CursorImage& image : kZoomCursorImages)
+        ok = Write(ZoomCursor(image), dir, ViewerCursorName(kCurZoom, image.size), "png") && ok;
     return ok ? 0 : 1;
 }
