@@ -39,6 +39,8 @@ public:
     virtual void* Window() { return nullptr; }
     // One JSON object of the object's counters for hosts that report them; empty when none.
     virtual std::string Statistics() { return {}; }
+    // The class ids of the property pages the object lists, for a host's properties verb.
+    virtual std::vector<Guid> PropertyPages() { return {}; }
 };
 
 namespace detail {

@@ -13,8 +13,8 @@ namespace component {
 template <class Control> class ControlComponent final : public IComponent
 {
 public:
-    explicit ControlComponent(const InterfaceDesc& dispatch)
-        : m_dispatch(dispatch), m_control(new Control)
+    explicit ControlComponent(const TypeLibraryDesc& lib)
+        : m_dispatch(lib.dispatch), m_pages(lib.coclass.propertyPages), m_control(new Control)
     {
     }
     // The host may have given the window a parent that deleted it already.
@@ -42,9 +42,11 @@ public:
 
     void* Window() override { return m_control.data(); }
     std::string Statistics() override { return m_control ? m_control->Statistics() : ""; }
+    std::vector<Guid> PropertyPages() override { return m_pages; }
 
 private:
     const InterfaceDesc& m_dispatch;
+    const std::vector<Guid>& m_pages;
     QPointer<Control> m_control;
 };
 

@@ -32,7 +32,7 @@ TypeLibraryDesc Describe(const ModuleIdentifiers& ids, std::vector<MethodDesc> m
         .dispatch = {ids.dispatchId, ids.dispatchName, ids.dispatchHelp, std::move(methods)},
         .events = {ids.eventsId, ids.eventsName, ids.eventsHelp, {}},
         .coclass = {ids.controlClassId, ids.coclassName, ids.coclassHelp, ids.dispatchId,
-                    ids.eventsId, true},
+                    ids.eventsId, true, {ids.pageClassId}},
     };
 }
 

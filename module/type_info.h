@@ -58,6 +58,7 @@ struct CoclassDesc
     Guid defaultInterface;
     Guid defaultSource; // the event interface
     bool control;
+    std::vector<Guid> propertyPages; // the pages the control lists for its properties
 };
 
 struct TypeLibraryDesc

@@ -8,7 +8,7 @@ component::ModuleBinding component::ThisModule()
 {
     return {
         MozonModule(),
-        [] { return std::make_unique<ControlComponent<CMozonCtrl>>(MozonTypeLibrary().dispatch); },
+        [] { return std::make_unique<ControlComponent<CMozonCtrl>>(MozonTypeLibrary()); },
         [] { return std::make_unique<PropertyPageComponent>(kMozonIds); },
     };
 }

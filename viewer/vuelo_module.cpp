@@ -8,7 +8,7 @@ component::ModuleBinding component::ThisModule()
 {
     return {
         VueloModule(),
-        [] { return std::make_unique<ControlComponent<CVueloCtrl>>(VueloTypeLibrary().dispatch); },
+        [] { return std::make_unique<ControlComponent<CVueloCtrl>>(VueloTypeLibrary()); },
         [] { return std::make_unique<PropertyPageComponent>(kVueloIds); },
     };
 }

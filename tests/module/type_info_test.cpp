@@ -44,6 +44,12 @@ TEST(TypeInfo, ViewerInterfaceByIdAndByName)
     EXPECT_FALSE(lib.dispatch.Find("SetSourc"));
 }
 
+TEST(TypeInfo, EachControlListsItsOwnPropertyPage)
+{
+    for (auto [lib, ids] : {std::pair{&VueloTypeLibrary(), &kVueloIds}, {&MozonTypeLibrary(), &kMozonIds}})
+        EXPECT_EQ(lib->coclass.propertyPages, std::vector<Guid>{ids->pageClassId}) << lib->name;
+}
+
 TEST(TypeInfo, MotionZoneInterfaceTakesA16BitType)
 {
     const TypeLibraryDesc& lib = MozonTypeLibrary();
