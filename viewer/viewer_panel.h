@@ -1,7 +1,7 @@
 #pragma once
 // The viewer's panel: all viewer state, the stream clients, painters and queues, and the
-// controls on the left strip. Workers reach it only through Post (window messages, delivered on
-// the UI thread as Qt events) and through the queues and the panel clock.
+// controls on the left strip. Workers reach it only through the play control's Post (window
+// messages, delivered on the UI thread as Qt events) and through the queues and the panel clock.
 
 #include "platform/messages.h"
 #include "stream/frame_chain.h"
