@@ -64,17 +64,17 @@ void CPlayControl::Stop()
         std::this_thread::sleep_for(m_timings.stopPlaySleep);
     PlayWorkers& w = *m_workers;
     bool ended = true;
-    for (CStreamWorker* client : {static_cast<CStreamWorker*>(&w.asf),
-                                  static_cast<CStreamWorker*>(&w.mjpeg)})
+    for (CStreamWorker* client :
+         {static_cast<CStreamWorker*>(&w.asf), static_cast<CStreamWorker*>(&w.mjpeg)})
         if (!client->Finished())
             ended = client->Stop(m_timings.stopTimeoutMs) && ended;
     // A worker sets its finished flag before it posts its result. Joining the finished ones makes
     // every result of this run posted, and so stamped with it, before the run ends. Painters and
     // the audio player are only touched once no client can start them again.
     if (ended)
-        for (CStreamWorker* worker : {static_cast<CStreamWorker*>(&w.asf),
-                                      static_cast<CStreamWorker*>(&w.mjpeg), &w.mpegPainter,
-                                      &w.mjpegPainter, &w.audio})
+        for (CStreamWorker* worker :
+             {static_cast<CStreamWorker*>(&w.asf), static_cast<CStreamWorker*>(&w.mjpeg),
+              &w.mpegPainter, &w.mjpegPainter, &w.audio})
             if (worker->Finished())
                 worker->Shutdown();
     ++m_run;

@@ -167,4 +167,3 @@ ViewerStats CViewerPanel::Stats() const
     s.results = m_play.Results();
     return s;
 }
-

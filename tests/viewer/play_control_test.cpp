@@ -50,8 +50,7 @@ struct PanelWorkers
                              CAudioPlayer::DeviceFromOptions({audio::SoundBackend::Virtual, ""})};
     CMpeg4Painter mpegPainter{video, clock, videoCap, &surface, &play};
     CMJpegPainter mjpegPainter{video, clock, &surface, &play};
-    CAsfPlayer asf{kViewerAsfProfile, video,  &audio, mpegPainter, &audioPlayer,
-                   &play,             &videoCap};
+    CAsfPlayer asf{kViewerAsfProfile, video, &audio, mpegPainter, &audioPlayer, &play, &videoCap};
     CMJpegPlayer mjpeg{video, audio, mjpegPainter, &audioPlayer, &play, FastMJpeg()};
 };
 
