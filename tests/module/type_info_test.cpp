@@ -46,7 +46,8 @@ TEST(TypeInfo, ViewerInterfaceByIdAndByName)
 
 TEST(TypeInfo, EachControlListsItsOwnPropertyPage)
 {
-    for (auto [lib, ids] : {std::pair{&VueloTypeLibrary(), &kVueloIds}, {&MozonTypeLibrary(), &kMozonIds}})
+    for (auto [lib, ids] :
+         {std::pair{&VueloTypeLibrary(), &kVueloIds}, {&MozonTypeLibrary(), &kMozonIds}})
         EXPECT_EQ(lib->coclass.propertyPages, std::vector<Guid>{ids->pageClassId}) << lib->name;
 }
 
