@@ -37,9 +37,9 @@ bool CHttpPoster::Request(std::string& reply, std::string_view url, bool post,
         m_request.reset();
         return false;
     }
-    ReadReply(reply);
+    const bool read = ReadReply(reply);
     m_request.reset();
-    return true;
+    return read;
 }
 
 bool CHttpPoster::Get(std::string_view url, const std::string& user, const std::string& password)
@@ -105,7 +105,7 @@ bool CHttpPoster::Post(std::string_view url, const char* body, int bodyLength,
     return true;
 }
 
-void CHttpPoster::ReadReply(std::string& reply)
+bool CHttpPoster::ReadReply(std::string& reply)
 {
     m_reply.assign(m_profile.initialBuffer, 0);
     std::vector<char> block(m_profile.blockSize);
@@ -114,6 +114,8 @@ void CHttpPoster::ReadReply(std::string& reply)
         size_t n = m_request->Read(block.data(), block.size());
         if (n == 0)
             break;
+        if (n > m_profile.maxReply - received)
+            return false;
         if (m_reply.size() < received + n + 1)
             m_reply.resize(received + n + 1, 0);
         std::memcpy(m_reply.data() + received, block.data(), n);
@@ -122,4 +124,5 @@ void CHttpPoster::ReadReply(std::string& reply)
     }
     // The reply is text: it ends at its first zero byte.
     reply.assign(m_reply.data(), ::strnlen(m_reply.data(), received));
+    return true;
 }

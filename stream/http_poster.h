@@ -16,15 +16,18 @@ namespace platform {
 class HttpStream;
 }
 
-// The two modules differ only in how large a reply they read at a time.
+// The two modules differ only in how large a reply they read at a time, and so how large a reply
+// they take: a camera's replies are a few kilobytes of text, and one that runs on past the cap
+// (64 of the viewer's growth steps, 4 of the zone module's) is a failure, not a memory sink.
 struct PosterProfile
 {
     size_t initialBuffer; // zero bytes the reply buffer starts with
     size_t blockSize;     // most bytes read per block
     size_t growStep;      // after each block the buffer holds the bytes received plus this
+    size_t maxReply;      // longest reply taken
 };
-inline constexpr PosterProfile kViewerPosterProfile{8193, 8191, 8192};
-inline constexpr PosterProfile kZonePosterProfile{256001, 255999, 256000};
+inline constexpr PosterProfile kViewerPosterProfile{8193, 8191, 8192, 64 * 8192};
+inline constexpr PosterProfile kZonePosterProfile{256001, 255999, 256000, 4 * 256000};
 
 struct PosterTimings
 {
@@ -48,6 +51,7 @@ public:
     CHttpPoster& operator=(const CHttpPoster&) = delete;
 
     // True when the request was made and its reply read; the reply ends at its first zero byte.
+    // A reply longer than the profile's cap is a failure; `reply` is then left as it was.
     // `body` and `bodyLength` are used for POST only; a length of -1 means the text's length.
     bool Request(std::string& reply, std::string_view url, bool post, const std::string& user,
                  const std::string& password, const char* body = nullptr, int bodyLength = -1);
@@ -59,7 +63,7 @@ private:
     bool Get(std::string_view url, const std::string& user, const std::string& password);
     bool Post(std::string_view url, const char* body, int bodyLength, const std::string& user,
               const std::string& password);
-    void ReadReply(std::string& reply);
+    bool ReadReply(std::string& reply);
 
     PosterProfile m_profile;
     PosterTimings m_timings;

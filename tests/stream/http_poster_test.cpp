@@ -34,6 +34,22 @@ protected:
         camera->AddEndpoint("GET", "zero.bin", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(std::string("before\0after", 12), "application/octet-stream");
         });
+        // "?n=N": N bytes of text without a length up front, as a reply that runs on.
+        camera->AddEndpoint(
+            "GET", "run-on.txt", [](const httplib::Request& req, httplib::Response& res) {
+                const size_t n = std::stoul(req.get_param_value("n"));
+                res.set_chunked_content_provider(
+                    "text/plain",
+                    [text = LongText(n), at = size_t(0)](size_t, httplib::DataSink& sink) mutable {
+                        if (at == text.size()) {
+                            sink.done();
+                            return true;
+                        }
+                        const size_t chunk = std::min<size_t>(65536, text.size() - at);
+                        at += chunk;
+                        return sink.write(text.data() + at - chunk, chunk);
+                    });
+            });
         ASSERT_TRUE(camera->Start());
     }
     std::string Url(const std::string& endpoint) const { return camera->BaseUrl() + endpoint; }
@@ -124,6 +140,21 @@ TEST_F(PosterTest, AnEmptyPasswordGoesOutAsTildeAndRefusalsComeBackAsText)
     EXPECT_EQ(reply.rfind("<HTML><HEAD><TITLE>401", 0), 0u);
     ASSERT_TRUE(CHttpPoster().Request(reply, Url("util/query.cgi"), false, "", ""));
     EXPECT_EQ(reply.rfind("<HTML><HEAD><TITLE>401", 0), 0u);
+}
+
+TEST_F(PosterTest, AReplyLongerThanTheProfilesCapIsAFailure)
+{
+    StartCamera();
+    for (const PosterProfile& profile : {kViewerPosterProfile, kZonePosterProfile}) {
+        const size_t cap = profile.maxReply;
+        std::string reply = "untouched";
+        const std::string over = Url("run-on.txt?n=" + std::to_string(cap + 1));
+        EXPECT_FALSE(CHttpPoster(profile).Request(reply, over, false, "", "")) << cap;
+        EXPECT_TRUE(reply == "untouched"); // not printed: it may be a megabyte
+        const std::string whole = Url("run-on.txt?n=" + std::to_string(cap));
+        ASSERT_TRUE(CHttpPoster(profile).Request(reply, whole, false, "", ""));
+        EXPECT_EQ(reply.size(), cap);
+    }
 }
 
 TEST_F(PosterTest, AHangingCameraGivesFalseWithinTheWait)
