@@ -173,4 +173,26 @@ std::string DigestExpected(const std::map<std::string, std::string>& fields,
                   ":" + ha2);
 }
 
+namespace {
+
+constexpr std::string_view kEmptyPasswordStandIn = "~";
+
+} // namespace
+
+bool PasswordMatches(std::string_view sent, std::string_view account)
+{
+    return sent == account || (account.empty() && sent == kEmptyPasswordStandIn);
+}
+
+bool DigestMatches(const std::map<std::string, std::string>& fields, std::string_view account,
+                   std::string_view method)
+{
+    auto it = fields.find("response");
+    if (it == fields.end())
+        return false;
+    if (it->second == DigestExpected(fields, account, method))
+        return true;
+    return account.empty() && it->second == DigestExpected(fields, kEmptyPasswordStandIn, method);
+}
+
 } // namespace camsim

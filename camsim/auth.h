@@ -28,4 +28,10 @@ std::string Md5Hex(std::string_view data);
 std::string DigestExpected(const std::map<std::string, std::string>& fields,
                            std::string_view password, std::string_view method);
 
+// The camera's own controls send "~" for an empty password, so an account without a password
+// takes either. `account` is the password the camera keeps.
+bool PasswordMatches(std::string_view sent, std::string_view account);
+bool DigestMatches(const std::map<std::string, std::string>& fields, std::string_view account,
+                   std::string_view method);
+
 } // namespace camsim

@@ -416,7 +416,8 @@ bool Camera::Authorized(const httplib::Request& req, RequestRecord& record)
         if (auto basic = ParseBasic(header)) {
             record.authUser = basic->user;
             record.authPassword = basic->password;
-            return basic->user == m_config.user && basic->password == m_config.password;
+            return basic->user == m_config.user &&
+                   PasswordMatches(basic->password, m_config.password);
         }
     }
     if (m_config.auth != AuthScheme::Basic) {
@@ -429,7 +430,7 @@ bool Camera::Authorized(const httplib::Request& req, RequestRecord& record)
             }
             return knownNonce && (*fields)["username"] == m_config.user &&
                    (*fields)["realm"] == kRealm && !(*fields)["uri"].empty() &&
-                   (*fields)["response"] == DigestExpected(*fields, m_config.password, req.method);
+                   DigestMatches(*fields, m_config.password, req.method);
         }
     }
     return false;

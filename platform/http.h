@@ -43,8 +43,9 @@ struct HttpRequest
 {
     std::string url;
     bool post = false;
-    std::string user;     // empty: no credentials at all
-    std::string password; // used only with a user name
+    std::string user;                 // empty: no credentials at all, unless emptyUserSends
+    std::string password;             // used only with a user name, or with emptyUserSends
+    bool emptyUserSends = false;      // an empty user name goes out, with the password
     std::vector<std::string> headers; // extra header lines, without line ends
     std::string body;                 // sent with POST only
     std::string userAgent;            // empty: none
@@ -83,6 +84,7 @@ private:
     void Pump(Ready ready);
     void Finish(int error);
     void ResumeIfDrained();
+    bool SendsCredentials() const { return !m_request.user.empty() || m_request.emptyUserSends; }
 
     HttpRequest m_request;
     std::unique_ptr<Impl> m_impl;

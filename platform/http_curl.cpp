@@ -230,7 +230,7 @@ size_t HttpStream::OnHeader(char* data, size_t size, size_t count, void* self)
         long code = 0;
         curl_easy_getinfo(s->m_impl->easy, CURLINFO_RESPONSE_CODE, &code);
         s->m_status = static_cast<int>(code);
-        bool mayRetry = code == 401 && !s->m_request.user.empty();
+        bool mayRetry = code == 401 && s->SendsCredentials();
         if (code >= 200 && !mayRetry)
             s->m_replyBegun = true;
     }
@@ -319,7 +319,7 @@ bool HttpStream::Open()
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     if (!m_request.userAgent.empty())
         curl_easy_setopt(e, CURLOPT_USERAGENT, m_request.userAgent.c_str());
-    if (!m_request.user.empty()) {
+    if (SendsCredentials()) {
         curl_easy_setopt(e, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
         curl_easy_setopt(e, CURLOPT_USERNAME, m_request.user.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, m_request.password.c_str());

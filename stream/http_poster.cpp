@@ -49,6 +49,7 @@ bool CHttpPoster::Get(std::string_view url, const std::string& user, const std::
     req.url = std::string(url);
     req.user = user;
     req.password = PosterPassword(password);
+    req.emptyUserSends = true;
     req.userAgent = kAgentName;
     req.idleTimeout = m_timings.sendWait;
     m_request = std::make_unique<platform::HttpStream>(std::move(req));
@@ -93,6 +94,7 @@ bool CHttpPoster::Post(std::string_view url, const char* body, int bodyLength,
     req.post = true;
     req.user = user;
     req.password = PosterPassword(password);
+    req.emptyUserSends = true;
     req.userAgent = kAgentName;
     req.headers.push_back(kFormContentType);
     req.body.assign(body, length);

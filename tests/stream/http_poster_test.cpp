@@ -157,6 +157,27 @@ TEST_F(PosterTest, AReplyLongerThanTheProfilesCapIsAFailure)
     }
 }
 
+TEST_F(PosterTest, AnEmptyUserGoesOutEmptyAndAnAccountWithoutPasswordTakesTheTilde)
+{
+    for (camsim::AuthScheme scheme : {camsim::AuthScheme::Basic, camsim::AuthScheme::Digest}) {
+        camsim::Config config;
+        config.user = "admin";
+        config.auth = scheme;
+        StartCamera(config);
+        std::string reply;
+        ASSERT_TRUE(CHttpPoster().Request(reply, Url("img/query.cgi"), false, "admin", ""));
+        EXPECT_EQ(reply, "ptctrl=on\r\nioctrl=off\r\n");
+        ASSERT_TRUE(CHttpPoster().Request(reply, Url("img/query.cgi"), false, "", ""));
+        EXPECT_EQ(reply.rfind("<HTML><HEAD><TITLE>401", 0), 0u);
+        if (scheme == camsim::AuthScheme::Basic) {
+            bool sawEmptyUser = false;
+            for (const auto& r : camera->Requests())
+                sawEmptyUser = sawEmptyUser || (r.authUser.empty() && r.authPassword == "~");
+            EXPECT_TRUE(sawEmptyUser);
+        }
+    }
+}
+
 TEST_F(PosterTest, AHangingCameraGivesFalseWithinTheWait)
 {
     StartCamera();
