@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 audio.GetCount() > CMJpegParser::kAudioQueueLimit)
                 std::abort();
         }
+        parser.EndOfStream();
     } catch (const CMJpegPlayerException& e) {
         if (e.Code() != kResultMalformed && e.Code() != kResultBusy && e.Code() != kResultCredentials)
             std::abort();

@@ -54,6 +54,7 @@ void CMJpegParser::Reset()
     m_audioAttempted = false;
     m_audioEnabled = false;
     m_firstData = true;
+    m_firstFill = 0;
 }
 
 void CMJpegParser::FreePartial()
@@ -69,7 +70,51 @@ void CMJpegParser::FreePartial()
     m_headerFill = 0;
 }
 
+namespace {
+
+constexpr std::string_view kBusyTitle = "<HTML><HEAD><TITLE>503";
+constexpr std::string_view kDeniedTitle = "<HTML><HEAD><TITLE>401";
+
+// The bytes as the refusal check reads them: text up to the first zero byte.
+std::string_view AsText(const uint8_t* data, size_t size)
+{
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    return text.substr(0, text.find('\0'));
+}
+
+} // namespace
+
 void CMJpegParser::ParseBlock(const uint8_t* data, size_t size)
+{
+    if (m_firstData) {
+        const size_t take = std::min(kRefusalWindow - m_firstFill, size);
+        if (take)
+            std::memcpy(m_firstBytes + m_firstFill, data, take);
+        m_firstFill += take;
+        data += take;
+        size -= take;
+        // Decided by a zero byte (every packet header has some), a full window, or the busy
+        // title, which wins over anything after it. Until then nothing is parsed.
+        const std::string_view text = AsText(m_firstBytes, m_firstFill);
+        if (text.size() == m_firstFill && m_firstFill < kRefusalWindow &&
+            text.find(kBusyTitle) == std::string_view::npos)
+            return;
+        m_firstData = false;
+        CheckRefusal();
+        Parse(m_firstBytes, m_firstFill);
+    }
+    Parse(data, size);
+}
+
+void CMJpegParser::EndOfStream()
+{
+    if (!m_firstData)
+        return;
+    m_firstData = false;
+    CheckRefusal();
+}
+
+void CMJpegParser::Parse(const uint8_t* data, size_t size)
 {
     size_t cursor = 0;
     while (cursor < size) {
@@ -80,26 +125,19 @@ void CMJpegParser::ParseBlock(const uint8_t* data, size_t size)
     }
 }
 
-void CMJpegParser::CheckRefusal(const uint8_t* data, size_t size)
+void CMJpegParser::CheckRefusal() const
 {
-    // The first 255 bytes as text: up to the first zero byte.
-    size_t length = std::min<size_t>(size, 255);
-    std::string_view text(reinterpret_cast<const char*>(data), length);
-    text = text.substr(0, text.find('\0'));
-    if (text.find("<HTML><HEAD><TITLE>503") != std::string_view::npos)
+    const std::string_view text = AsText(m_firstBytes, m_firstFill);
+    if (text.find(kBusyTitle) != std::string_view::npos)
         throw CMJpegPlayerException(kResultBusy,
                                     "Unable to connect to Camera - too many users already "
                                     "connected or\ndevice is busy. Please try again later.");
-    if (text.find("<HTML><HEAD><TITLE>401") != std::string_view::npos)
+    if (text.find(kDeniedTitle) != std::string_view::npos)
         throw CMJpegPlayerException(kResultCredentials, "User name or password error.");
 }
 
 void CMJpegParser::HeaderStep(const uint8_t* data, size_t size, size_t& cursor)
 {
-    if (m_firstData) {
-        m_firstData = false;
-        CheckRefusal(data, size);
-    }
     size_t take = std::min(kMJpegHeaderSize - m_headerFill, size - cursor);
     std::memcpy(m_headerBytes + m_headerFill, data + cursor, take);
     m_headerFill += take;

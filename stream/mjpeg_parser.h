@@ -54,12 +54,20 @@ public:
     CMJpegParser(const CMJpegParser&) = delete;
     CMJpegParser& operator=(const CMJpegParser&) = delete;
 
+    // The camera's refusal pages are looked for in the stream's first bytes read as text: at most
+    // this many, and only up to a zero byte.
+    static constexpr size_t kRefusalWindow = 255;
+
     // A new connection: header mode, no partial packet or picture, nothing started yet, and the
-    // next block is checked for the camera's refusal pages.
+    // stream's first bytes are checked for the camera's refusal pages.
     void Reset();
     // Parses the whole block. Throws CMJpegPlayerException (310, 300, 430) for a refusal page or
-    // malformed data and std::bad_alloc when a buffer cannot be had.
+    // malformed data and std::bad_alloc when a buffer cannot be had. The first bytes are held, not
+    // parsed, until they show whether the stream is a refusal page, however the reads split them.
     void ParseBlock(const uint8_t* data, size_t size);
+    // The stream ended, or its read gave up, while its first bytes were still held: a short
+    // refusal page throws as in ParseBlock.
+    void EndOfStream();
     // Frees a partly received packet and picture.
     void FreePartial();
 
@@ -67,9 +75,10 @@ public:
     bool AudioEnabled() const { return m_audioEnabled; }
 
 private:
+    void Parse(const uint8_t* data, size_t size);
     void HeaderStep(const uint8_t* data, size_t size, size_t& cursor);
     void PayloadStep(const uint8_t* data, size_t size, size_t& cursor);
-    void CheckRefusal(const uint8_t* data, size_t size);
+    void CheckRefusal() const;
 
     CFrameChain& m_video;
     CFrameChain& m_audio;
@@ -91,5 +100,7 @@ private:
     bool m_painterStarted = false;
     bool m_audioAttempted = false;
     bool m_audioEnabled = false;
-    bool m_firstData = true;
+    bool m_firstData = true; // the first bytes are still being gathered
+    uint8_t m_firstBytes[kRefusalWindow] = {};
+    size_t m_firstFill = 0;
 };

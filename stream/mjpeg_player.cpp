@@ -53,20 +53,32 @@ int CMJpegPlayer::Run()
 
     m_readRequest.Set();
     while (!m_stop) {
-        size_t count = 0;
-        if (!GetNextBlock(count))
-            break;
-        if (count == 0)
-            return Fail(kResultRead, "Data Reading Error");
+        // The code and text of a failure; the stop procedure runs outside the handlers.
+        int code = kResultOk;
+        std::string message;
         try {
-            m_parser.ParseBlock(m_parseBuffer.data(), count);
+            size_t count = 0;
+            if (!GetNextBlock(count))
+                break;
+            if (count == 0) {
+                m_parser.EndOfStream(); // a refusal page that came whole before the end
+                code = kResultRead;
+                message = "Data Reading Error";
+            } else {
+                m_parser.ParseBlock(m_parseBuffer.data(), count);
+            }
         } catch (const CPlayerException& e) {
-            return Fail(e.Code(), e.Message());
+            code = e.Code();
+            message = e.Message();
         } catch (const std::bad_alloc&) {
-            return Fail(kResultMemory, "Out of memory");
+            code = kResultMemory;
+            message = "Out of memory";
         } catch (...) {
-            return Fail(kResultOther, "Parse failure");
+            code = kResultOther;
+            message = "Parse failure";
         }
+        if (code != kResultOk)
+            return Fail(code, std::move(message));
     }
     return Fail(kResultOk, {});
 }

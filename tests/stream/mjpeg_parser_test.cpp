@@ -67,11 +67,13 @@ protected:
             at += n;
         }
     }
-    // The message of the CMJpegPlayerException that feeding the stream throws.
-    std::string FailureOf(const std::vector<uint8_t>& stream, int expectedCode = kResultMalformed)
+    // The message of the CMJpegPlayerException that feeding the stream, then its end, throws.
+    std::string FailureOf(const std::vector<uint8_t>& stream, int expectedCode = kResultMalformed,
+                          std::vector<size_t> splits = {2048})
     {
         try {
-            Feed(stream, {2048});
+            Feed(stream, std::move(splits));
+            parser.EndOfStream();
         } catch (const CMJpegPlayerException& e) {
             EXPECT_EQ(e.Code(), expectedCode);
             return e.Message();
@@ -246,19 +248,32 @@ TEST_F(ParserTest, BadHeadersFailInTheirOrderWithTheirMessages)
     EXPECT_EQ(video.GetCount(), 0);
 }
 
-TEST_F(ParserTest, RefusalPagesAreSeenOnlyInTheFirstBlockAndBusyWinsOverCredentials)
+TEST_F(ParserTest, RefusalPagesAreSeenInTheFirstBytesHoweverSplitAndBusyWinsOverCredentials)
 {
+    const std::string busyText = "Unable to connect to Camera - too many users already connected "
+                                 "or\ndevice is busy. Please try again later.";
     const std::string both = "<HTML><HEAD><TITLE>401 Unauthorized</TITLE></HEAD>"
                              "<HTML><HEAD><TITLE>503 Service Unavailable</TITLE>";
-    EXPECT_EQ(FailureOf(std::vector<uint8_t>(both.begin(), both.end()), kResultBusy),
-              "Unable to connect to Camera - too many users already connected or\ndevice is busy. "
-              "Please try again later.");
-    parser.Reset();
     const std::string denied = "<HTML><HEAD><TITLE>401 Unauthorized</TITLE></HEAD></HTML>\r\n";
-    EXPECT_EQ(FailureOf(std::vector<uint8_t>(denied.begin(), denied.end()), kResultCredentials),
-              "User name or password error.");
+    for (std::vector<size_t> splits : {std::vector<size_t>{2048}, {10}, {1}, {21, 5}}) {
+        parser.Reset();
+        EXPECT_EQ(FailureOf(std::vector<uint8_t>(both.begin(), both.end()), kResultBusy, splits),
+                  busyText);
+        parser.Reset();
+        EXPECT_EQ(FailureOf(std::vector<uint8_t>(denied.begin(), denied.end()), kResultCredentials,
+                            splits),
+                  "User name or password error.");
+    }
+    // The busy page is known before the stream ends; a credentials page could still be followed
+    // by the busy title.
+    parser.Reset();
+    EXPECT_THROW(parser.ParseBlock(reinterpret_cast<const uint8_t*>(both.data()), both.size()),
+                 CMJpegPlayerException);
+    parser.Reset();
+    EXPECT_NO_THROW(
+        parser.ParseBlock(reinterpret_cast<const uint8_t*>(denied.data()), denied.size()));
 
-    // Beyond the first 255 bytes, or after the first block, it is just bad data.
+    // Beyond the first 255 bytes, or after the first packet, it is just bad data.
     parser.Reset();
     const std::string lateText = std::string(300, 'x') + denied;
     std::vector<uint8_t> late(lateText.begin(), lateText.end());

@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "stream/frame_chain.h"
+#include "tests/support/raw_server.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -262,6 +263,41 @@ TEST_F(PlayerTest, RefusalPagesGiveTheirCodes)
     auto refused = MakePlayer("test/stream");
     EXPECT_EQ(RunToEnd(*refused), kResultBusy);
     EXPECT_EQ(refused->LastMessage().rfind("Unable to connect to Camera", 0), 0u);
+}
+
+TEST_F(PlayerTest, ARefusalPageIsKnownHoweverItsBytesArrive)
+{
+    enum class After
+    {
+        Hold,
+        Close
+    };
+    const std::string busy = camsim::kPage503, denied = camsim::kPage401;
+    const struct
+    {
+        std::string first, rest;
+        After after;
+        std::chrono::milliseconds readWait;
+        int code;
+    } cases[] = {
+        {busy.substr(0, 10), busy.substr(10), After::Hold, 20s, kResultBusy},
+        {denied.substr(0, 10), denied.substr(10), After::Close, 20s, kResultCredentials},
+        {denied.substr(0, 10), "", After::Hold, 300ms, kResultRead},
+    };
+    for (const auto& c : cases) {
+        MJpegPlayerTimings t = Fast();
+        t.readWait = c.readWait;
+        RawServer server([&](RawServer::Connection& conn) {
+            conn.ReadRequest();
+            conn.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + c.first);
+            platform::SleepMs(200);
+            conn.Send(c.rest);
+            if (c.after == After::Hold)
+                conn.Hold();
+        });
+        auto player = MakePlayer(server.Url("img/mjpeg.cgi"), t);
+        EXPECT_EQ(RunToEnd(*player), c.code) << c.first << c.rest;
+    }
 }
 
 TEST_F(PlayerTest, OpenFailuresGiveConnectError)
