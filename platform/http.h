@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,9 +63,10 @@ public:
     HttpStream& operator=(const HttpStream&) = delete;
 
     // True when the server answered (whatever the status); false on a transport failure or Cancel.
+    // Throws what could not be had (std::bad_alloc) while it drove the transfer.
     bool Open();
     // Up to `n` body bytes, blocking until at least one arrives; 0 at the end of the body, on
-    // failure or after Cancel.
+    // failure or after Cancel. Throws as Open.
     size_t Read(void* buffer, size_t n);
     void Cancel();
 
@@ -98,6 +100,8 @@ private:
     bool m_started = false;
     bool m_replyBegun = false;
     bool m_done = false;
+    // What a callback could not do; thrown once libcurl has returned, never through it.
+    std::exception_ptr m_callbackError;
     int m_status = 0;
     int m_error = 0;
 };

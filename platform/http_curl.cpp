@@ -40,25 +40,28 @@ uint32_t StoredLimit(const SettingsStore& store)
 // "scheme://host:port" as libcurl will connect, or "" when the URL does not parse.
 std::string ServerOf(const std::string& url)
 {
-    CURLU* u = curl_url();
-    char* scheme = nullptr;
-    char* host = nullptr;
-    char* port = nullptr;
+    struct Freer
+    {
+        void operator()(char* p) const { curl_free(p); }
+        void operator()(CURLU* u) const { curl_url_cleanup(u); }
+    };
+    std::unique_ptr<CURLU, Freer> u(curl_url());
+    char* parts[3] = {};
     std::string server;
     // libcurl guesses a missing scheme for CURLOPT_URL as well.
-    if (u && curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_GUESS_SCHEME) == CURLUE_OK &&
-        curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-        curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-        server = std::string(scheme) + "://" + host + ":" + port;
+    if (u && curl_url_set(u.get(), CURLUPART_URL, url.c_str(), CURLU_GUESS_SCHEME) == CURLUE_OK) {
+        curl_url_get(u.get(), CURLUPART_SCHEME, &parts[0], 0);
+        curl_url_get(u.get(), CURLUPART_HOST, &parts[1], 0);
+        curl_url_get(u.get(), CURLUPART_PORT, &parts[2], CURLU_DEFAULT_PORT);
+    }
+    // Owned from here, so that nothing leaks when the text below cannot be had.
+    std::unique_ptr<char, Freer> scheme(parts[0]), host(parts[1]), port(parts[2]);
+    if (scheme && host && port) {
+        server = std::string(scheme.get()) + "://" + host.get() + ":" + port.get();
         for (char& c : server)
             if (c >= 'A' && c <= 'Z')
                 c = static_cast<char>(c - 'A' + 'a');
     }
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(port);
-    curl_url_cleanup(u);
     return server;
 }
 
@@ -251,7 +254,12 @@ size_t HttpStream::OnBody(char* data, size_t size, size_t count, void* self)
         s->m_buffer.clear();
         s->m_bufferPos = 0;
     }
-    s->m_buffer.insert(s->m_buffer.end(), data, data + n);
+    try {
+        s->m_buffer.insert(s->m_buffer.end(), data, data + n);
+    } catch (...) {
+        s->m_callbackError = std::current_exception();
+        return CURL_WRITEFUNC_ERROR;
+    }
     s->m_replyBegun = true;
     s->m_lastProgress = std::chrono::steady_clock::now();
     return n;
@@ -339,6 +347,8 @@ bool HttpStream::Open()
 
     m_lastProgress = std::chrono::steady_clock::now();
     Pump([this] { return m_replyBegun; });
+    if (m_callbackError)
+        std::rethrow_exception(m_callbackError);
     if (m_cancelled.load())
         return false;
     if (m_replyBegun)
@@ -364,6 +374,8 @@ size_t HttpStream::Read(void* buffer, size_t n)
         return 0;
     ResumeIfDrained();
     Pump([this] { return m_bufferPos < m_buffer.size(); });
+    if (m_callbackError)
+        std::rethrow_exception(m_callbackError);
     if (m_cancelled.load())
         return 0;
     size_t avail = m_buffer.size() - m_bufferPos;

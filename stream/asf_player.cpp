@@ -77,6 +77,7 @@ bool CAsfPlayer::Connect()
     if (m_audio)
         m_audio->Clear();
     m_readerStop = false;
+    m_readerError = nullptr;
     if (!OpenStream())
         return false;
     if (m_record) {
@@ -102,23 +103,31 @@ bool CAsfPlayer::OpenStream()
 
 void CAsfPlayer::ReaderLoop()
 {
-    for (;;) {
-        m_readRequest.Wait();
-        if (m_readerStop) {
-            m_count = 0;
-            return;
+    NameThisThread("asf-reader");
+    try {
+        for (;;) {
+            m_readRequest.Wait();
+            if (m_readerStop) {
+                m_count = 0;
+                return;
+            }
+            uint8_t* into = m_mode == ReadMode::Direct ? m_target : m_prefetch;
+            const size_t want = m_mode == ReadMode::Direct ? m_requested : m_prefetchLength;
+            // The parser asks for exact lengths; the HTTP layer hands out what has arrived.
+            size_t got = 0;
+            while (got < want) {
+                size_t n = m_stream->Read(into + got, want - got);
+                if (n == 0)
+                    break;
+                got += n;
+            }
+            m_count = got;
+            m_readDone.Set();
         }
-        uint8_t* into = m_mode == ReadMode::Direct ? m_target : m_prefetch;
-        const size_t want = m_mode == ReadMode::Direct ? m_requested : m_prefetchLength;
-        // The parser asks for exact lengths; the HTTP layer hands out what has arrived.
-        size_t got = 0;
-        while (got < want) {
-            size_t n = m_stream->Read(into + got, want - got);
-            if (n == 0)
-                break;
-            got += n;
-        }
-        m_count = got;
+    } catch (...) {
+        // The worker ends the stream with the failure's code; nothing leaves this thread.
+        m_readerError = std::current_exception();
+        m_count = 0;
         m_readDone.Set();
     }
 }
@@ -131,8 +140,11 @@ bool CAsfPlayer::WaitReadDone()
         if (m_stop)
             return false;
         auto slice = std::min(kPollSlice, m_timings.readWait - waited);
-        if (m_readDone.Wait(slice) == platform::WaitResult::Signalled)
+        if (m_readDone.Wait(slice) == platform::WaitResult::Signalled) {
+            if (m_readerError)
+                std::rethrow_exception(m_readerError);
             return true;
+        }
     }
     return false;
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,6 +61,7 @@ private:
     void ReaderLoop();
     // Exactly `length` bytes into `target`; false on a short read, a failure, a stop or the wait.
     bool ReadExact(uint8_t* target, size_t length);
+    // Rethrows what ended the reader thread.
     bool WaitReadDone();
     void Record(const uint8_t* data, size_t length);
     void StopProcedure() override;
@@ -93,6 +95,7 @@ private:
     size_t m_requested = 0;
     size_t m_prefetchLength = 0;
     size_t m_count = 0;
+    std::exception_ptr m_readerError; // set by the reader before its last signal
     uint8_t m_prefetch[kAsfMaxPacketSize];
 
     mutable std::mutex m_levelsLock;

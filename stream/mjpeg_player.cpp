@@ -93,6 +93,7 @@ bool CMJpegPlayer::Connect()
     m_video.Clear();
     m_audio.Clear();
     m_readerStop = false;
+    m_readerError = nullptr;
     if (!OpenStream())
         return false;
     m_dataReady.Reset();
@@ -113,13 +114,21 @@ bool CMJpegPlayer::OpenStream()
 
 void CMJpegPlayer::ReaderLoop()
 {
-    for (;;) {
-        m_readRequest.Wait();
-        if (m_readerStop) {
-            m_readCount = 0;
-            return;
+    NameThisThread("mjpeg-reader");
+    try {
+        for (;;) {
+            m_readRequest.Wait();
+            if (m_readerStop) {
+                m_readCount = 0;
+                return;
+            }
+            m_readCount = m_stream->Read(m_readBuffer.data(), kBlockSize);
+            m_dataReady.Set();
         }
-        m_readCount = m_stream->Read(m_readBuffer.data(), kBlockSize);
+    } catch (...) {
+        // The worker ends the stream with the failure's code; nothing leaves this thread.
+        m_readerError = std::current_exception();
+        m_readCount = 0;
         m_dataReady.Set();
     }
 }
@@ -138,6 +147,8 @@ bool CMJpegPlayer::GetNextBlock(size_t& count)
         if (m_dataReady.Wait(slice) == platform::WaitResult::Signalled)
             break;
     }
+    if (m_readerError)
+        std::rethrow_exception(m_readerError);
     count = m_readCount;
     std::memcpy(m_parseBuffer.data(), m_readBuffer.data(), count);
     m_readRequest.Set(); // the next block is read while this one is parsed

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <memory>
 #include <string>
 #include <thread>
@@ -52,6 +53,7 @@ private:
     bool Connect();
     bool OpenStream();
     // False when the stop flag ended the wait; else `count` holds the block's size (0: failed).
+    // Rethrows what ended the reader thread.
     bool GetNextBlock(size_t& count);
     void ReaderLoop();
     void StopProcedure() override;
@@ -71,6 +73,7 @@ private:
     std::vector<uint8_t> m_readBuffer;  // written by the reader between the two events
     std::vector<uint8_t> m_parseBuffer; // the worker's copy
     size_t m_readCount = 0;             // handed over through the events
+    std::exception_ptr m_readerError;   // the same: set by the reader before its last signal
     platform::AutoResetEvent m_dataReady;
     platform::AutoResetEvent m_readRequest;
     std::atomic<bool> m_readerStop{false};

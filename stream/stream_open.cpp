@@ -2,8 +2,10 @@
 
 #include "platform/event.h"
 #include "platform/http.h"
+#include "stream/stream_worker.h"
 
 #include <algorithm>
+#include <exception>
 #include <thread>
 
 std::unique_ptr<platform::HttpStream> OpenStreamWithin(const std::string& url,
@@ -24,8 +26,14 @@ std::unique_ptr<platform::HttpStream> OpenStreamWithin(const std::string& url,
     platform::AutoResetEvent opened;
     std::atomic<bool> answered{false};
     platform::HttpStream* raw = stream.get();
+    std::exception_ptr failure; // written before the signal, read after the join
     std::thread opener([&] {
-        answered = raw->Open();
+        NameThisThread("stream-open");
+        try {
+            answered = raw->Open();
+        } catch (...) {
+            failure = std::current_exception();
+        }
         opened.Set();
     });
     bool done = false;
@@ -38,6 +46,9 @@ std::unique_ptr<platform::HttpStream> OpenStreamWithin(const std::string& url,
     if (!done)
         raw->Cancel();
     opener.join();
+    // The worker's Run maps it to its result code, as for its own failures.
+    if (failure)
+        std::rethrow_exception(failure);
     if (!done || !answered)
         return nullptr;
     return stream;

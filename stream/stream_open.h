@@ -13,7 +13,8 @@ class HttpStream;
 }
 
 // The stream once the camera has answered (whatever its status), else nullptr. Credentials are
-// set only when the user name is not empty; any length is used whole.
+// set only when the user name is not empty; any length is used whole. What the open throws on its
+// thread is rethrown here.
 std::unique_ptr<platform::HttpStream> OpenStreamWithin(const std::string& url,
                                                        const std::string& user,
                                                        const std::string& password,

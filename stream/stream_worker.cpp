@@ -5,6 +5,8 @@
 
 #include <cassert>
 
+#include <pthread.h>
+
 CStreamWorker::~CStreamWorker()
 {
     // A derived destructor must have shut the thread down: its Run may use derived members.
@@ -51,6 +53,11 @@ int StreamWorkerThreadProc(CStreamWorker* worker)
     if (result != 0)
         worker->OnError(result);
     return result;
+}
+
+void NameThisThread(const char* name)
+{
+    pthread_setname_np(pthread_self(), name);
 }
 
 void CPanelWorker::OnError(int code)

@@ -95,6 +95,9 @@ private:
 // right after Start is never lost.
 int StreamWorkerThreadProc(CStreamWorker* worker);
 
+// Names the calling thread (15 characters at most) as debuggers and sanitizer reports show it.
+void NameThisThread(const char* name);
+
 // Worker that reports its result to a panel window: WM_PLAYER_RESULT with the code.
 class CPanelWorker : public CStreamWorker
 {
