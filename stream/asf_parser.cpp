@@ -82,7 +82,7 @@ void CAsfParser::Reset()
     m_audioAttempted = false;
     m_audioEnabled = false;
     m_keyFrameWait = false;
-    m_zoneLevels = {};
+    // The zone level bytes stay: the meter shows the last levels until a picture brings new ones.
 }
 
 size_t CAsfParser::CheckPreamble(const uint8_t* preamble)

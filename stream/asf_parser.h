@@ -47,7 +47,8 @@ public:
     CAsfParser(const CAsfParser&) = delete;
     CAsfParser& operator=(const CAsfParser&) = delete;
 
-    // A new connection: no objects in assembly, no packet size, audio not yet tried, no wait.
+    // A new connection: no objects in assembly, no packet size, audio not yet tried, no wait. The
+    // zone level bytes are kept.
     void Reset();
 
     // The first 30 bytes: the busy page (310) or anything but the Header Object (300) refuse the

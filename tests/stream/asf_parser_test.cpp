@@ -61,6 +61,10 @@ protected:
     {
         parser = std::make_unique<CAsfParser>(profile, video, profile.audio ? &audio : nullptr,
                                               events);
+        Reconnect();
+    }
+    void Reconnect()
+    {
         parser->Reset();
         const auto header = Header({FileProperties(kPacket),
                                     VideoProperties(320, 240, {0, 0, 1, 0xB0, 9}),
@@ -270,4 +274,8 @@ TEST_F(AsfTest, ZoneProfileKeepsLevelBytesFromTheCompletingPacketOnly)
     // No size checks, but the copy never leaves the object.
     EXPECT_EQ(FailureOf({Packet(kPacket, {AsfPayload{0x01, 0, 0, 0, 0, Bytes(10, 1)}})}),
               "nVideoFrameSize > nVideoTotalFrameSize");
+    // A new connection keeps the levels until a picture brings new ones.
+    Reconnect();
+    Feed({Packet(kPacket, {part}, {9, 9, 9, 9})});
+    EXPECT_EQ(parser->ZoneLevels(), (std::array<uint8_t, 4>{10, 20, 30, 40}));
 }
