@@ -2,6 +2,7 @@
 // for both the viewer's and the motion-zone module's parser.
 #include "stream/asf_parser.h"
 #include "stream/frame_chain.h"
+#include "stream/media_sinks.h"
 #include "stream/stream_worker.h"
 
 #include <cstdint>
@@ -13,7 +14,11 @@ namespace {
 struct Events : IAsfParserEvents
 {
     bool audio = false;
-    void PrepareVideo(int, int, const uint8_t*, size_t) override {}
+    void PrepareVideo(int width, int height, const uint8_t*, size_t) override
+    {
+        if (!IsStreamPictureSize(width, height))
+            std::abort(); // the parser must have refused it
+    }
     bool StartAudio(int, int) override { return audio = !audio; }
     int VideoCap() const override { return 6; }
 };

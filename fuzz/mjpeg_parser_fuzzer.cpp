@@ -1,5 +1,6 @@
 // The Motion-JPEG stream as it may arrive: any bytes, cut into any blocks of at most 2,048.
 #include "stream/frame_chain.h"
+#include "stream/media_sinks.h"
 #include "stream/mjpeg_parser.h"
 #include "stream/stream_worker.h"
 
@@ -12,7 +13,11 @@ namespace {
 struct Events : IMJpegParserEvents
 {
     bool audio = true;
-    void StartPainter(int, int) override {}
+    void StartPainter(int width, int height) override
+    {
+        if (!IsStreamPictureSize(width, height))
+            std::abort(); // the parser must have refused it
+    }
     bool StartAudio(int, int) override { return audio = !audio; }
 };
 

@@ -2,6 +2,7 @@
 
 #include "stream/byte_order.h"
 #include "stream/frame_chain.h"
+#include "stream/media_sinks.h"
 #include "stream/stream_worker.h"
 
 #include <cstdio>
@@ -121,11 +122,13 @@ void CAsfParser::ParseHeader(const uint8_t* header, size_t size)
             const uint8_t* type = object + 24;
             if (std::memcmp(type, kVideoMedia, 16) == 0 && objectSize >= 129) {
                 const uint32_t formatSize = Le32(object + 89);
-                const int width = static_cast<int>(Le32(object + 93));
-                const int height = static_cast<int>(Le32(object + 97));
+                const int32_t width = static_cast<int32_t>(Le32(object + 93));
+                const int32_t height = static_cast<int32_t>(Le32(object + 97));
                 size_t configLength = formatSize > 40 ? formatSize - 40 : 0;
                 if (configLength > objectSize - 129)
                     Malformed("Header object size error.");
+                if (!IsStreamPictureSize(width, height))
+                    Malformed("Header picture size error.");
                 m_events.PrepareVideo(width, height, object + 129, configLength);
             } else if (m_profile.audio && std::memcmp(type, kAudioMedia, 16) == 0 &&
                        objectSize >= 94) {

@@ -54,8 +54,9 @@ public:
     // The first 30 bytes: the busy page (310) or anything but the Header Object (300) refuse the
     // stream. Returns how many header bytes follow, refusing (430) more than the header buffer.
     size_t CheckPreamble(const uint8_t* preamble);
-    // The header objects that followed the preamble. A header without File Properties, or with a
-    // packet size the packet buffer cannot hold, is refused (430).
+    // The header objects that followed the preamble. A header without File Properties, with a
+    // packet size the packet buffer cannot hold, or with a picture size no camera sends, is
+    // refused (430).
     void ParseHeader(const uint8_t* header, size_t size);
     uint32_t PacketSize() const { return m_packetSize; }
     int AudioCodeSize() const { return m_audioCodeSize; }

@@ -8,6 +8,18 @@
 #include <cstddef>
 #include <cstdint>
 
+// The largest picture a stream may declare; both parsers refuse anything else (and zero) as
+// malformed. Cameras send up to 704x480; this is the size the viewer's MPEG-4 decoder is made for,
+// so it refuses only what no camera sends and nothing here could show, and leaves the painters to
+// skip what lies between.
+inline constexpr int kMaxStreamWidth = 1024;
+inline constexpr int kMaxStreamHeight = 768;
+
+inline bool IsStreamPictureSize(int64_t width, int64_t height)
+{
+    return width > 0 && height > 0 && width <= kMaxStreamWidth && height <= kMaxStreamHeight;
+}
+
 class IMJpegPainter : public CStreamWorker
 {
 public:

@@ -2,6 +2,7 @@
 
 #include "stream/byte_order.h"
 #include "stream/frame_chain.h"
+#include "stream/media_sinks.h"
 #include "stream/stream_worker.h"
 
 #include <algorithm>
@@ -176,6 +177,8 @@ void CMJpegParser::HeaderStep(const uint8_t* data, size_t size, size_t& cursor)
         if (h.payloadLength > m_pictureSize - m_pictureFill)
             Malformed("Header frame size error.");
         if (!m_painterStarted) {
+            if (!IsStreamPictureSize(h.width, h.height))
+                Malformed("Header picture size error.");
             m_painterStarted = true;
             m_events.StartPainter(h.width, h.height);
         }

@@ -140,6 +140,15 @@ TEST_F(AsfTest, HeadersThatDoNotFitOrLackFilePropertiesAreRefused)
     auto cut = Header({FileProperties(600)});
     cut[30 + 16] = 0xF0;
     EXPECT_TRUE(refused(cut, kResultMalformed));
+    // Picture sizes no camera sends; the largest taken is 1024x768.
+    const std::pair<uint32_t, uint32_t> sizes[] = {
+        {0, 240}, {320, 0}, {0x7FFFFFFF, 240}, {320, 0xFFFFFF10}, {1025, 768}, {1024, 769}};
+    for (const auto& [w, h] : sizes)
+        EXPECT_TRUE(
+            refused(Header({FileProperties(600), VideoProperties(w, h, {})}), kResultMalformed))
+            << w << "x" << h;
+    EXPECT_FALSE(
+        refused(Header({FileProperties(600), VideoProperties(1024, 768, {})}), kResultMalformed));
 }
 
 TEST_F(AsfTest, ObjectsSplitOverPacketsAreQueuedOnceWithTheirTime)

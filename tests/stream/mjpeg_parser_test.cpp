@@ -224,6 +224,16 @@ TEST_F(ParserTest, BadHeadersFailInTheirOrderWithTheirMessages)
     Packet version = p;
     version.version = 0;
     EXPECT_EQ(FailureOf(one(version)), "Header version error.");
+    // Picture sizes no camera sends, checked where the painter would take them.
+    for (auto [w, h] :
+         {std::pair<uint16_t, uint16_t>{0, 240}, {320, 0}, {1025, 768}, {1024, 769}}) {
+        parser.Reset();
+        Packet size = p;
+        size.width = w;
+        size.height = h;
+        EXPECT_EQ(FailureOf(one(size)), "Header picture size error.") << w << "x" << h;
+    }
+    EXPECT_TRUE(events.painters.empty());
     parser.Reset();
     Packet begin = p;
     begin.frameOffset = 4;
