@@ -148,6 +148,10 @@ void CAsfParser::ParsePacket(const uint8_t* packet)
     const size_t end = m_packetSize;
     const uint16_t padding = Le16(packet + 5);
     const int payloads = packet[13] & 0x3F;
+    // A live sender never sends a packet that carries nothing; taking such packets would keep a
+    // stream of them connected for good, working on every one without a picture.
+    if (payloads == 0)
+        Malformed("Packet without payload.");
     size_t at = 14;
     for (int i = 0; i < payloads; ++i)
         Payload(packet, at, end, padding);

@@ -61,8 +61,8 @@ public:
     uint32_t PacketSize() const { return m_packetSize; }
     int AudioCodeSize() const { return m_audioCodeSize; }
 
-    // One data packet of PacketSize() bytes. Throws CPlayerException (420, 430) and
-    // std::bad_alloc.
+    // One data packet of PacketSize() bytes; one without payloads is malformed. Throws
+    // CPlayerException (420, 430) and std::bad_alloc.
     void ParsePacket(const uint8_t* packet);
 
     // The last zone level bytes seen (zone 1 first).

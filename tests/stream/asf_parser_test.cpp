@@ -190,6 +190,8 @@ TEST_F(AsfTest, PayloadsOutsideTheirObjectFailBeforeAnyCopy)
     EXPECT_EQ(FailureOf({Packet(kPacket, {over, again})}), "nVideoFrameSize > nVideoTotalFrameSize");
 
     Open();
+    EXPECT_EQ(FailureOf({std::vector<uint8_t>(kPacket, 0)}), "Packet without payload.");
+    Open();
     EXPECT_EQ(FailureOf({Packet(kPacket, {Whole(0x82, 10, 0)})}, kResultStreamNumber),
               "Bad StreamNo: 130");
     Open();
