@@ -14,8 +14,6 @@ namespace {
 
 using Guid = uint8_t[16];
 // Stored form: the first three fields little-endian.
-constexpr Guid kHeaderObject = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 constexpr Guid kFileProperties = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
                                   0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 constexpr Guid kStreamProperties = {0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11,
@@ -94,7 +92,7 @@ size_t CAsfParser::CheckPreamble(const uint8_t* preamble)
     if (std::strstr(text, "<HTML><HEAD><TITLE>503"))
         Fail(kResultBusy, "Unable to connect to Camera - too many users already connected or\n"
                           "device is busy. Please try again later.");
-    if (std::memcmp(preamble, kHeaderObject, 16) != 0)
+    if (std::memcmp(preamble, kAsfHeaderObject, 16) != 0)
         Fail(kResultCredentials, "User name or password error");
     const uint32_t objectSize = Le32(preamble + 16);
     m_headerObjects = Le32(preamble + 24);

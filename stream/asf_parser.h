@@ -21,6 +21,9 @@ struct AsfProfile
 inline constexpr AsfProfile kViewerAsfProfile{true, true, false, "data reading error."};
 inline constexpr AsfProfile kZoneAsfProfile{false, false, true, "data reading error4."};
 
+// The Header Object's identifier as the stream stores it: every ASF stream begins with it.
+inline constexpr uint8_t kAsfHeaderObject[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 inline constexpr size_t kAsfPreambleSize = 30;
 inline constexpr size_t kAsfHeaderBufferSize = 1024;
 inline constexpr size_t kAsfDataHeaderSize = 50;

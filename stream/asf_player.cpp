@@ -8,6 +8,10 @@
 #include <cstring>
 #include <new>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr auto kPollSlice = std::chrono::milliseconds(50);
@@ -16,6 +20,31 @@ constexpr auto kPollSlice = std::chrono::milliseconds(50);
 struct RecordFileError
 {
 };
+
+// The record file, emptied for a new recording: a new file, or an earlier recording. The path
+// comes from the page, so a symbolic link is not followed, and anything else (a file that does
+// not begin with the ASF header object, a device, a pipe) is left alone: null.
+std::FILE* OpenRecordFile(const std::string& name)
+{
+    // Non-blocking so that a pipe or a device cannot hold the open; the flag is dropped at once.
+    const int fd = ::open(name.c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ours && st.st_size > 0) {
+        uint8_t start[sizeof kAsfHeaderObject];
+        ours = ::pread(fd, start, sizeof start, 0) == ssize_t(sizeof start) &&
+               std::memcmp(start, kAsfHeaderObject, sizeof start) == 0;
+    }
+    if (ours)
+        ours = ::fcntl(fd, F_SETFL, 0) == 0 && ::ftruncate(fd, 0) == 0;
+    std::FILE* file = ours ? ::fdopen(fd, "wb") : nullptr;
+    if (!file)
+        ::close(fd);
+    return file;
+}
 
 } // namespace
 
@@ -81,7 +110,7 @@ bool CAsfPlayer::Connect()
     if (!OpenStream())
         return false;
     if (m_record) {
-        m_recordFile = std::fopen(m_recordName.c_str(), "wb");
+        m_recordFile = OpenRecordFile(m_recordName);
         if (!m_recordFile)
             throw RecordFileError{};
     }

@@ -15,6 +15,9 @@
 #include <mutex>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -217,6 +220,42 @@ TEST_F(AsfPlayerTest, PicturesAudioAndTheRecordArriveAndTheClientStartsAgain)
     PlayUntilFrames(*player, before + 5);
     EXPECT_EQ(painter.prepared.size(), 2u);
     EXPECT_EQ(audioPlayer.starts.size(), 2u);
+}
+
+TEST_F(AsfPlayerTest, RecordingGoesToANewFileOrOverAnEarlierRecordingAndNothingElse)
+{
+    namespace fs = std::filesystem;
+    StartCamera();
+    const fs::path dir = fs::temp_directory_path() / ("camctl-rec-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    auto write = [](const fs::path& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    };
+    auto read = [](const fs::path& path) {
+        std::stringstream bytes;
+        bytes << std::ifstream(path, std::ios::binary).rdbuf();
+        return bytes.str();
+    };
+    write(dir / "notes.txt", "keep me");
+    fs::create_symlink(dir / "notes.txt", dir / "link.asf");
+    ASSERT_EQ(::mkfifo((dir / "pipe.asf").c_str(), 0600), 0);
+    for (const char* name : {"notes.txt", "link.asf", "pipe.asf", "."}) {
+        auto player = Make();
+        player->SetRecord(true, (dir / name).string());
+        EXPECT_EQ(RunToEnd(*player), kResultFile) << name;
+    }
+    EXPECT_EQ(read(dir / "notes.txt"), "keep me");
+
+    write(dir / "earlier.asf",
+          camsim::RecordAsfStream({}, 1).substr(0, 16) + std::string(1 << 20, 'x'));
+    auto player = Make();
+    player->SetRecord(true, (dir / "earlier.asf").string());
+    PlayUntilFrames(*player, 3);
+    const std::string recorded = read(dir / "earlier.asf");
+    const std::string stream = camsim::RecordAsfStream({}, int(painter.FrameCount()) + 30);
+    ASSERT_GT(recorded.size(), 1000u);
+    EXPECT_TRUE(recorded == stream.substr(0, recorded.size()));
+    fs::remove_all(dir);
 }
 
 TEST_F(AsfPlayerTest, TheZoneProfileTakesTheLevelBytesAndNoAudio)
