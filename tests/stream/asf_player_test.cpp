@@ -258,6 +258,36 @@ TEST_F(AsfPlayerTest, RecordingGoesToANewFileOrOverAnEarlierRecordingAndNothingE
     fs::remove_all(dir);
 }
 
+TEST_F(AsfPlayerTest, AStopIsPromptWhileTheReaderWaitsForTheCamera)
+{
+    StartCamera();
+    camsim::Fault stall;
+    stall.stream = "stall";
+    stall.afterPictures = 2;
+    camera->SetFault("img/video.asf", stall);
+    auto player = Make(); // its reads wait 20 s
+    ASSERT_TRUE(player->Start());
+    for (int i = 0; i < 3000 && painter.FrameCount() < 2; ++i)
+        platform::SleepMs(10);
+    ASSERT_GE(painter.FrameCount(), 2u);
+    platform::SleepMs(100); // the reader is now blocked in its read
+    EXPECT_TRUE(player->Stop(5000));
+    EXPECT_FALSE(messages.TakeMessage(WM_PLAYER_RESULT, 50ms));
+}
+
+TEST_F(AsfPlayerTest, AUrlThatIsNotHttpIsTriedAndFailsToConnect)
+{
+    StartCamera();
+    for (const char* url : {"ftp://127.0.0.1:1/img/video.asf", "file:///etc/passwd", "", "http://",
+                            "gopher://127.0.0.1:1/"}) {
+        auto player = Make();
+        player->SetUrl(url, "", "");
+        EXPECT_EQ(RunToEnd(*player), kResultConnect) << url;
+        EXPECT_EQ(player->LastMessage(), "Connect error");
+    }
+    EXPECT_TRUE(painter.prepared.empty());
+}
+
 TEST_F(AsfPlayerTest, TheZoneProfileTakesTheLevelBytesAndNoAudio)
 {
     StartCamera();

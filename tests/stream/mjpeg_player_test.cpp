@@ -381,6 +381,20 @@ TEST_F(PlayerTest, StopDuringAHangingOpenIsPrompt)
     EXPECT_FALSE(messages.TakeMessage(WM_PLAYER_RESULT, 100ms));
 }
 
+TEST_F(PlayerTest, AStopIsPromptWhileTheReaderWaitsForTheCamera)
+{
+    StartCamera();
+    SetStream(Pictures(2), Tail::Stall);
+    auto player = MakePlayer("test/stream"); // its reads wait 20 s
+    ASSERT_TRUE(player->Start());
+    for (int i = 0; i < 3000 && painter.FrameCount() < 2; ++i)
+        platform::SleepMs(10);
+    ASSERT_GE(painter.FrameCount(), 2u);
+    platform::SleepMs(100); // the reader is now blocked in its read
+    EXPECT_TRUE(player->Stop(5000));
+    EXPECT_FALSE(messages.TakeMessage(WM_PLAYER_RESULT, 50ms));
+}
+
 TEST(PlayerDefaults, WaitsAreTheStreamProtocolOnes)
 {
     MJpegPlayerTimings t;
