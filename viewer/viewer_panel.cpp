@@ -4,6 +4,7 @@
 #include "viewer/camera_query.h"
 #include "platform/settings.h"
 #include "viewer/hover_button.h"
+#include "viewer/pan_tilt.h"
 #include "viewer/picture_ctrl.h"
 #include "viewer/picture_folder.h"
 #include "viewer/resources.h"
@@ -466,35 +467,8 @@ void CViewerPanel::PanTiltClick(int x, int y)
 {
     if (m_panTilt != "on")
         return;
-    CPaintStep* view = CurrentView();
-    if (!view)
-        return;
-    const int dw = view->DisplayWidth(), dh = view->DisplayHeight();
-    const int pw = view->PictureWidth(), ph = view->PictureHeight();
-    if (dw <= 0 || dh <= 0 || pw <= 0 || ph <= 0)
-        return;
-    if (x < kVideoLeft || x > dw + kVideoLeft || y < kVideoTop || y > dh + kVideoTop)
-        return;
-    const int cx = dw / 2 + kVideoLeft, cy = dh / 2 + kVideoTop;
-    const double sx = double(dw) / pw;
-    const float sy = float(double(dh) / ph);
-    double hx = (x - cx) / sx;
-    if (m_zoomPlaced)
-        hx /= 2;
-    int h = int(hx);
-    if (pw == 704)
-        h = int(float(h) * 0.90909094f); // 640/704 in single precision
-    float ty = -(float(y - cy) / sy);
-    if (m_zoomPlaced)
-        ty /= 2;
-    const int t = int(ty);
-    const int v = int(t * 0.9375); // 15/16
-
-    const std::string command =
-        m_panTiltUrl + "?position=" + std::to_string(h) + "," + std::to_string(v) + ",10";
-    std::string reply;
-    CHttpPoster(kViewerPosterProfile, m_timings.poster)
-        .Request(reply, command, false, m_user, m_password);
+    if (CPaintStep* view = CurrentView())
+        SendPanTiltClick(*view, x, y, m_panTiltUrl, m_user, m_password, m_timings.poster);
 }
 
 void CViewerPanel::OnFolder()

@@ -3,6 +3,7 @@
 #include "viewer/vuelo_ctrl.h"
 
 #include "camsim/camera.h"
+#include "camsim/scene.h"
 #include "codec/image_holder.h"
 #include "qt_env.h"
 
@@ -10,6 +11,7 @@
 
 #include <QComboBox>
 
+#include <array>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -290,4 +292,85 @@ TEST_F(SnapshotPanelTest, PanTiltOffSendsNothing)
     Start(config);
     panel->MJpegPainter().View().SetSizes(320, 240);
     EXPECT_TRUE(ClickAt(146 + 260, 3 + 20).empty());
+}
+
+// The camera turns toward the point of the shown picture under the click, however the view
+// turns or zooms the picture: after the command, the simulator's picture centre shows what the
+// click was on (its backdrop's red and green give the place; the vertical 15/16 leaves a few
+// pixels).
+TEST_F(SnapshotPanelTest, ClicksTurnTheCameraTowardThePointShownUnderThem)
+{
+    Start();
+    CPaintStep& view = panel->MJpegPainter().View();
+    const int w = 320, h = 240;
+    view.SetSizes(w, h);
+    camsim::Scene scene(w, h);
+    constexpr uint32_t kWhen = 1150; // bar and ball clear of every point looked at
+
+    // The scene as the painters get it: bottom-up, blue-green-red.
+    auto render = [&](int aimX, int aimY) {
+        scene.SetAim(aimX, aimY);
+        const uint8_t* rgb = scene.Render(kWhen, 0);
+        std::vector<uint8_t> bgr(size_t(w) * size_t(h) * 3);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint8_t* from = rgb + (size_t(y) * size_t(w) + size_t(x)) * 3;
+                uint8_t* to = bgr.data() + (size_t(h - 1 - y) * size_t(w) + size_t(x)) * 3;
+                to[0] = from[2];
+                to[1] = from[1];
+                to[2] = from[0];
+            }
+        return bgr;
+    };
+    auto shownAt = [&](int x, int y) {
+        std::array<int, 3> bgr{};
+        panel->Surface().WithFrame([&](const SurfaceFrame& f) {
+            const int fx = (x - f.where.x) * f.width / f.where.width;
+            const int fy = (y - f.where.y) * f.height / f.where.height;
+            const uint8_t* p = f.pixels + size_t(fy) * size_t(f.stride) + size_t(fx) * 3;
+            bgr = {p[0], p[1], p[2]};
+        });
+        return bgr;
+    };
+
+    struct Case
+    {
+        const char* view;
+        void (CViewerPanel::*set)();
+        std::pair<int, int> sent;
+    };
+    // Each click is 100 right of and 70 above the middle of what is shown.
+    const Case cases[] = {
+        {"as is", nullptr, {100, 65}},
+        {"flipped", &CViewerPanel::OnFlip, {100, -65}},
+        {"mirrored", &CViewerPanel::OnMirror, {-100, 65}},
+        {"rotated", &CViewerPanel::OnRotate, {-100, -65}},
+        // The top-left quarter stretched over the display: the click is on (130, 25).
+        {"zoomed", &CViewerPanel::OnZoom, {-30, 89}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.view);
+        if (c.set)
+            (panel.get()->*c.set)();
+        if (panel->ZoomArmed())
+            panel->Click(146 + 40, 3 + 30); // places the zoom in the corner
+        const auto [aimX, aimY] = camera->Aim();
+        const auto before = render(aimX, aimY);
+        view.Paint(before.data(), w, h, w * 3);
+        const std::array<int, 3> clicked = shownAt(146 + 260, 3 + 50);
+        ASSERT_EQ(clicked[0], 150) << "the backdrop, not the bar, ball or counter";
+
+        std::vector<std::pair<int, int>> sent;
+        for (const auto& command : ClickAt(146 + 260, 3 + 50))
+            sent.emplace_back(command.h, command.v);
+        EXPECT_EQ(sent, (std::vector<std::pair<int, int>>{c.sent}));
+        const auto [nowX, nowY] = camera->Aim();
+        scene.SetAim(nowX, nowY);
+        const uint8_t* centre = scene.Render(kWhen, 0) + (size_t(h / 2) * size_t(w) + size_t(w / 2)) * 3;
+        ASSERT_EQ(centre[2], 150);
+        EXPECT_NEAR(centre[0], clicked[2], 3) << "across";
+        EXPECT_NEAR(centre[1], clicked[1], 6) << "up and down";
+        if (c.set)
+            (panel.get()->*c.set)(); // back to the plain view
+    }
 }
