@@ -3,6 +3,7 @@
 #include "motion/zone_module.h"
 #include "motion/zone_strings.h"
 #include "viewer/authorization_dlg.h"
+#include "viewer/message_line.h"
 #include "viewer/picture_ctrl.h"
 #include "viewer/resources.h"
 #include "viewer/window_message.h"
@@ -171,11 +172,8 @@ void CZonePanel::StopPlay()
 
 void CZonePanel::ShowMessage(int stringId)
 {
-    if (!m_ui.message)
-        return;
-    m_ui.message->setText(LoadZoneString(stringId));
-    m_ui.message->show();
-    m_ui.message->raise();
+    ShowFittedMessage(m_ui.message, LoadZoneString(stringId), kZoneMessageLine,
+                      kZoneMessagePixels);
 }
 
 int CZonePanel::ReadAreas()

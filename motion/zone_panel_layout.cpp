@@ -87,9 +87,9 @@ ZonePanelControls MakeZonePanelControls(QWidget* panel)
     c.message = new QLabel(QStringLiteral("Message"), panel);
     c.message->setObjectName(QStringLiteral("messageLine"));
     c.message->setWordWrap(true);
-    c.message->setGeometry(15, 15, 320, 40);
+    c.message->setGeometry(kZoneMessageLine);
     QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(28);
+    font.setPixelSize(kZoneMessagePixels);
     font.setWeight(QFont::Bold);
     c.message->setFont(font);
     for (QWidget* w : {static_cast<QWidget*>(c.save), static_cast<QWidget*>(c.ok),

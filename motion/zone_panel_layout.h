@@ -18,6 +18,9 @@ class QWidget;
 
 // Where the picture is painted, in the panel; zone coordinates start at its top-left corner.
 inline constexpr QRect kZonePictureArea{170, 10, 640, 480};
+// The message line as laid out, and the size of its bold text when the message fits at it.
+inline constexpr QRect kZoneMessageLine{15, 15, 320, 40};
+inline constexpr int kZoneMessagePixels = 28;
 
 struct ZonePanelControls
 {

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,10 +108,18 @@ protected:
         const uint64_t before = CZoneModule::Get().Painter().Decoded();
         return PumpUntil([&] { return CZoneModule::Get().Painter().Decoded() >= before + 3; });
     }
+    // The message shown, which must be whole: its wrapped lines fit the line at the line's font.
     static QString Message(CMozonCtrl& ctl)
     {
         QLabel* line = ctl.Panel().MessageLine();
-        return line && line->isVisible() ? line->text() : QString();
+        if (!line || !line->isVisible())
+            return QString();
+        const QRect room = line->contentsRect();
+        const QRect needed = QFontMetrics(line->font()).boundingRect(
+            QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, line->text());
+        EXPECT_LE(needed.width(), room.width()) << line->text().toStdString();
+        EXPECT_LE(needed.height(), room.height()) << line->text().toStdString();
+        return line->text();
     }
 
     ZoneHooks hooks;
