@@ -4,6 +4,7 @@
 #include "viewer/paint_step.h"
 #include "viewer/picture_folder.h"
 
+#include <filesystem>
 #include <thread>
 
 CSnapshotHandOver::CSnapshotHandOver() = default;
@@ -44,8 +45,8 @@ bool CSnapshotHandOver::Deliver(uint64_t ticket, std::unique_ptr<CImageHolder> p
     return true;
 }
 
-std::string SaveSnapshot(CPaintStep& view, const SnapshotWait& wait, const std::string& folder,
-                         const std::function<std::tm()>& localTime)
+SavedSnapshot SaveSnapshot(CPaintStep& view, const SnapshotWait& wait, const std::string& folder,
+                           const std::function<std::tm()>& localTime)
 {
     view.RequestSnapshot();
     for (int i = 0; i < wait.polls && view.SnapshotRequested(); ++i)
@@ -53,8 +54,16 @@ std::string SaveSnapshot(CPaintStep& view, const SnapshotWait& wait, const std::
     std::unique_ptr<CImageHolder> picture = view.TakeSnapshot();
     if (!picture || !picture->IsValid())
         return {};
-    std::string file = SnapshotFileName(folder, localTime());
-    if (!picture->SaveToFile(file.c_str(), FormatJpeg))
-        return {};
-    return file;
+    if (!folder.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::exists(folder, ec))
+            std::filesystem::create_directory(folder, ec); // a failure shows in the write below
+    }
+    SavedSnapshot saved;
+    saved.file = SnapshotFileName(folder, localTime());
+    if (!picture->SaveToFile(saved.file.c_str(), FormatJpeg)) {
+        saved.file.clear();
+        saved.notWritten = true;
+    }
+    return saved;
 }

@@ -53,8 +53,14 @@ struct SnapshotWait
     int polls = 51;
 };
 
+struct SavedSnapshot
+{
+    std::string file;        // the file written; empty when none was
+    bool notWritten = false; // a picture came but its file could not be written
+};
+
 // The Snapshot button: asks `view` for its next picture, waits for it, and saves it as a JPEG in
-// `folder` named from `localTime`. Returns the file written, or empty when no picture came in
-// time or it could not be saved.
-std::string SaveSnapshot(CPaintStep& view, const SnapshotWait& wait, const std::string& folder,
-                         const std::function<std::tm()>& localTime);
+// `folder` named from `localTime`. A folder that has gone since is made again (one level), as
+// when it was first read.
+SavedSnapshot SaveSnapshot(CPaintStep& view, const SnapshotWait& wait, const std::string& folder,
+                           const std::function<std::tm()>& localTime);

@@ -21,6 +21,7 @@ constexpr StringEntry kStrings[] = {
     {kStrTipFlip, u"Retourner l'image"},
     {kStrTipMirror, u"Inverser l'image"},
     {kStrTipRotate, u"Faire pivoter l'image"},
+    {kStrSnapshotNotSaved, u"Enregistrement impossible."},
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "viewer/camera_query.h"
 #include "platform/settings.h"
 #include "viewer/hover_button.h"
+#include "viewer/message_line.h"
 #include "viewer/pan_tilt.h"
 #include "viewer/picture_ctrl.h"
 #include "viewer/picture_folder.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontInfo>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -37,6 +39,8 @@ namespace {
 constexpr uint32_t kSurfaceUpdated = 0x1B10;
 
 const QColor kPanelBlue(77, 76, 203);
+// Under the strip's buttons; the snapshot's failure shows here.
+constexpr QRect kLowerLine{10, 160, 126, 40};
 
 void SleepFor(std::chrono::milliseconds ms)
 {
@@ -145,7 +149,7 @@ void CViewerPanel::BuildControls()
     m_upperLine->setGeometry(10, 10, 289, 100);
 
     m_lowerLine = new QLabel(QStringLiteral("Message"), this);
-    m_lowerLine->setGeometry(10, 160, 126, 40);
+    m_lowerLine->setGeometry(kLowerLine);
 
     m_resolutions = new QComboBox(this);
     m_resolutions->setGeometry(10, 26, 120, 20);
@@ -492,9 +496,14 @@ std::string CViewerPanel::OnSnapshot()
     if (!view)
         return {};
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::string written =
+    const SavedSnapshot saved =
         SaveSnapshot(*view, {m_timings.snapshotPoll, m_timings.snapshotPolls}, m_pictureFolder,
                      m_hooks.localTime);
     QGuiApplication::restoreOverrideCursor();
-    return written;
+    if (saved.notWritten)
+        ShowFittedMessage(m_lowerLine, LoadViewerString(kStrSnapshotNotSaved), kLowerLine,
+                          QFontInfo(font()).pixelSize());
+    else if (!saved.file.empty())
+        m_lowerLine->setText(QString());
+    return saved.file;
 }

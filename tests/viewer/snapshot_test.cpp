@@ -1,5 +1,6 @@
 #include "viewer/picture_folder.h"
 #include "viewer/snapshot.h"
+#include "viewer/strings.h"
 #include "viewer/vuelo_ctrl.h"
 
 #include "camsim/camera.h"
@@ -10,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLabel>
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -253,6 +256,29 @@ TEST_F(SnapshotPanelTest, TwoSnapshotsInOneSecondLeaveOneFileAndNoPictureLeavesN
     ASSERT_TRUE(saved.Decode(bytes.data(), uint32_t(bytes.size()), FormatJpeg));
     EXPECT_EQ(saved.GetWidth(), 320u);
     EXPECT_EQ(saved.GetHeight(), 240u);
+    panel->StopPlay();
+}
+
+TEST_F(SnapshotPanelTest, AFolderThatWentIsMadeAgainAndAFileThatCannotBeWrittenIsSaid)
+{
+    Start();
+    panel->StartPlay(0, "");
+    ASSERT_TRUE(PumpUntil([&] { return panel->Stats().painted >= 2; }));
+    const fs::path pictures = dir / "Pictures";
+    QLabel* line = panel->LowerLine();
+
+    fs::remove_all(pictures);
+    EXPECT_EQ(panel->OnSnapshot(), (pictures / "Lenso20060203-140509.jpg").string());
+
+    fs::remove_all(pictures);
+    std::ofstream(pictures) << "a file where the folder was";
+    EXPECT_EQ(panel->OnSnapshot(), "");
+    EXPECT_FALSE(line->isHidden());
+    EXPECT_EQ(line->text(), LoadViewerString(kStrSnapshotNotSaved));
+
+    fs::remove(pictures);
+    EXPECT_NE(panel->OnSnapshot(), "");
+    EXPECT_TRUE(line->text().isEmpty()) << "the next snapshot that is written clears it";
     panel->StopPlay();
 }
 
