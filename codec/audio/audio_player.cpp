@@ -85,6 +85,8 @@ bool CAudioPlayer::StartAudio(int codeSize, int frameSize)
     m_codeSize = codeSize;
     m_frameSize = frameSize;
     m_half = half;
+    m_lateFrameWait = std::chrono::milliseconds(
+        int64_t(m_timings.lateFrameShare * 1000.0 * half / format.avgBytesPerSec));
     m_silence = std::move(silence);
     // The panel clock keeps its value until a frame comes.
     m_lastTimestamp = m_clock.Get();
@@ -172,10 +174,8 @@ bool CAudioPlayer::TakeFrame(Block& block)
     int32_t size = 0;
     uint32_t timestamp = 0;
     std::unique_ptr<FrameChainNode, NodeFree> node(m_audio.Remove(&data, &size, &timestamp));
-    if (!node) {
-        Sleep(m_timings.noFrameSleep);
+    if (!node)
         return false;
-    }
     m_lastTimestamp = timestamp;
     if (size <= 0 || !data)
         return true; // decodes to nothing: silence
@@ -194,7 +194,15 @@ bool CAudioPlayer::TakeFrame(Block& block)
 void CAudioPlayer::TakeBlock(Block& block)
 {
     const bool play = m_playFlag.load() == 1;
-    if (TakeFrame(block) && block.owned && !play)
+    const auto giveUp = std::chrono::steady_clock::now() + m_lateFrameWait;
+    bool taken = TakeFrame(block);
+    while (!taken) {
+        Sleep(std::max(m_timings.noFrameSleep, std::chrono::milliseconds(1)));
+        if (m_stop || std::chrono::steady_clock::now() >= giveUp)
+            break;
+        taken = TakeFrame(block);
+    }
+    if (taken && block.owned && !play)
         std::memset(block.owned.get(), 0, block.bytes);
     if (!block.owned) {
         block.data = m_silence.data();
@@ -219,26 +227,35 @@ int CAudioPlayer::Run()
         return 0;
     int result = 0;
     try {
-        bool first = true;
+        // The first block goes into half 1 behind a half of silence, so the second has a whole
+        // half to come. Started on half 0 with nothing behind it, play would reach the second
+        // half before the camera sent the next frame, and hear silence there.
+        Block block;
+        TakeBlock(block);
+        std::vector<uint8_t> first(m_silence);
+        std::memcpy(first.data(), block.data, std::min(block.bytes, m_half));
+        FillBuffer(0, m_silence.data(), m_half);
+        FillBuffer(1, first.data(), m_half);
+        // Frames come at the pace play takes them: starting a late frame's wait after the first
+        // one puts the boundaries between arrivals rather than on them.
+        for (auto until = std::chrono::steady_clock::now() + m_lateFrameWait;
+             !m_stop && std::chrono::steady_clock::now() < until;)
+            Sleep(std::chrono::milliseconds(1));
+        m_buffer->SetCurrentPosition(0);
+        m_buffer->PlayLooping();
+        m_clock.Set(m_lastTimestamp);
         while (!m_stop) {
-            Block block;
-            TakeBlock(block);
-            if (first) {
-                FillBuffer(0, block.data, block.bytes);
-                m_buffer->PlayLooping();
-                m_clock.Set(m_lastTimestamp);
-                first = false;
-            } else {
-                const int which = WaitForNotification();
-                if (which == 0 || which == 1) {
-                    // Play has just entered the other half: refill the one it left.
-                    FillBuffer(which == 0 ? 1 : 0, block.data, block.bytes);
-                    m_clock.Set(m_lastTimestamp);
-                } else {
-                    Sleep(m_timings.failedWaitSleep);
-                    continue;
-                }
+            const int which = WaitForNotification();
+            if (which != 0 && which != 1) {
+                Sleep(m_timings.failedWaitSleep);
+                continue;
             }
+            // Play has just entered one half: the block taken now refills the other, which
+            // plays after it.
+            block = {};
+            TakeBlock(block);
+            FillBuffer(which == 0 ? 1 : 0, block.data, block.bytes);
+            m_clock.Set(m_lastTimestamp);
             block = {};
             Sleep(m_timings.afterBlockSleep);
         }

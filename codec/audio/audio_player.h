@@ -31,12 +31,16 @@ class MessageTarget;
 // The fixed waits of the audio thread; tests may shorten them.
 struct AudioPlayerTimings
 {
-    std::chrono::milliseconds noFrameSleep{2};    // after finding the audio queue empty
+    std::chrono::milliseconds noFrameSleep{2};    // between looks at an empty audio queue
     std::chrono::milliseconds afterBlockSleep{1}; // after each block written
     std::chrono::milliseconds failedWaitSleep{1}; // after the stop notification or a failed wait
     // The wait for a half boundary has no limit; it looks at the stop flag this often, so that
     // a device that stops moving cannot keep the thread from ending.
     std::chrono::milliseconds stopPoll{50};
+    // How long a refill waits for a frame not yet queued, as a share of a half's play time: the
+    // half refilled plays only after the one just entered, and the camera sends each frame as
+    // it falls due, so a frame often comes just after the boundary it is needed at.
+    double lateFrameShare = 0.5;
 };
 
 // Makes the sound device when audio starts; nullptr when none opens.
@@ -98,6 +102,8 @@ private:
     };
 
     void Release();
+    // A block for the next half: a frame, waiting for one that is late up to the share of a
+    // half the timings allow, or silence.
     void TakeBlock(Block& block);
     bool TakeFrame(Block& block);
     // 0 or 1 for the position notification that fired, 2 for the stop one, -1 on stop request.
@@ -121,6 +127,7 @@ private:
     int m_codeSize = 0;
     int m_frameSize = 0;
     uint32_t m_half = 0;
+    std::chrono::milliseconds m_lateFrameWait{0};
     std::vector<uint8_t> m_silence; // H bytes of zeros
 
     // The audio thread's own.

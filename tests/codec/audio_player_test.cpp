@@ -327,7 +327,8 @@ protected:
     {
         ASSERT_TRUE(player.StartAudio(bits, frameSize));
         ASSERT_TRUE(player.Start());
-        ASSERT_TRUE(WaitFor([&] { return device->Playing() && device->Writes() == 1; }));
+        // Half 0 silent, half 1 the first block.
+        ASSERT_TRUE(WaitFor([&] { return device->Playing() && device->Writes() == 2; }));
     }
 
     CFrameChain audio;
@@ -351,7 +352,8 @@ TEST_F(AudioPlayerTest, two_bit_frames_of_480_bytes_fill_each_3840_byte_half_exa
     EXPECT_EQ(player.HalfSize(), 3840u);
     EXPECT_EQ(device->Contents().size(), 7680u);
     EXPECT_TRUE(panel.TakeMessage(WM_AUDIO_READY, 0ms).has_value());
-    EXPECT_EQ(Half(0), pcm[0]);
+    EXPECT_EQ(Half(0), std::vector<uint8_t>(3840, 0));
+    EXPECT_EQ(Half(1), pcm[0]);
     EXPECT_TRUE(WaitFor([&] { return clock.Get() == 1000; }));
 
     PlayHalf(); // play entered half 1: half 0 takes the next frame
@@ -372,18 +374,21 @@ TEST_F(AudioPlayerTest, two_bit_frames_of_480_bytes_fill_each_3840_byte_half_exa
 TEST_F(AudioPlayerTest, a_shorter_block_leaves_the_rest_of_its_half_as_it_was)
 {
     // 4-bit codes: 960 bytes fill a 3840-byte half, 480 bytes only 1920 bytes of it.
-    const std::vector<std::vector<uint8_t>> frames = {Pattern(960, 1), Pattern(480, 2)};
-    AddFrame(frames[0], 10);
-    AddFrame(frames[1], 20);
+    const std::vector<std::vector<uint8_t>> frames = {Pattern(960, 1), Pattern(960, 3),
+                                                      Pattern(480, 2)};
+    for (uint32_t i = 0; i < 3; ++i)
+        AddFrame(frames[i], 10 * i);
     const auto pcm = Decoded(4, frames);
-    ASSERT_EQ(pcm[1].size(), 1920u);
+    ASSERT_EQ(pcm[2].size(), 1920u);
 
     StartPlaying(4, 480);
-    EXPECT_EQ(Half(0), pcm[0]);
+    EXPECT_EQ(Half(1), pcm[0]);
     PlayHalf();
-    std::vector<uint8_t> expected = pcm[1];
+    EXPECT_EQ(Half(0), pcm[1]);
+    PlayHalf();
+    std::vector<uint8_t> expected = pcm[2];
     expected.insert(expected.end(), pcm[0].begin() + 1920, pcm[0].end());
-    EXPECT_EQ(Half(0), expected);
+    EXPECT_EQ(Half(1), expected);
 }
 
 TEST_F(AudioPlayerTest, play_flag_zero_takes_frames_at_the_normal_rate_and_plays_silence)
@@ -402,7 +407,6 @@ TEST_F(AudioPlayerTest, play_flag_zero_takes_frames_at_the_normal_rate_and_plays
         EXPECT_TRUE(WaitFor([&] { return clock.Get() == 500 + k; })) << k;
         EXPECT_EQ(device->Contents(), std::vector<uint8_t>(7680, 0));
     }
-    // The thread may hold the next block already, taken silent; the one after it plays.
     player.SetPlayAudio();
     PlayHalf();
     PlayHalf();
@@ -418,10 +422,8 @@ TEST_F(AudioPlayerTest, without_frames_it_plays_silence_and_the_clock_keeps_its_
         PlayHalf();
     EXPECT_EQ(device->Contents(), std::vector<uint8_t>(960, 0));
     EXPECT_EQ(clock.Get(), 777u);
-    // A frame that comes late plays at the next boundary, or the one after when the thread
-    // holds a silence block already.
+    // A frame that comes late plays from the next boundary on.
     AddFrame(Pattern(60, 3), 900);
-    PlayHalf();
     PlayHalf();
     EXPECT_TRUE(WaitFor([&] { return clock.Get() == 900; }));
     EXPECT_NE(device->Contents(), std::vector<uint8_t>(960, 0));
@@ -507,8 +509,8 @@ TEST_F(AudioPlayerTest, stop_ends_the_thread_while_play_does_not_move)
     EXPECT_TRUE(WaitFor([&] { return device->Playing(); }));
 }
 
-// Packets of 960 samples with frame size 240 at 4 bits, as the simulated camera sends: each
-// fills one half, so after the first loop every frame plays once, in order, without gaps.
+// Packets of 960 samples with frame size 240 at 4 bits, as the simulated camera sends them: each
+// fills one half.
 class AudioPlayerRealRate : public AudioPlayerTest
 {
 protected:
@@ -521,7 +523,9 @@ protected:
     }
 };
 
-TEST_F(AudioPlayerRealRate, default_waits_play_camera_sized_packets_back_to_back)
+// The camera sends each packet as it falls due, so the next one is queued only as play nears the
+// half it is for. The first plays behind a half of silence and every later one right after it.
+TEST_F(AudioPlayerRealRate, packets_queued_as_they_fall_due_play_back_to_back_from_the_first)
 {
     const AudioPlayerTimings defaults;
     EXPECT_EQ(defaults.noFrameSleep, 2ms);
@@ -529,15 +533,16 @@ TEST_F(AudioPlayerRealRate, default_waits_play_camera_sized_packets_back_to_back
     EXPECT_EQ(defaults.failedWaitSleep, 1ms);
 
     std::vector<std::vector<uint8_t>> frames;
-    for (uint32_t i = 0; i < 6; ++i) {
+    for (uint32_t i = 0; i < 6; ++i)
         frames.push_back(Pattern(480, uint8_t(7 * i)));
-        AddFrame(frames.back(), 120 * i);
-    }
     const auto pcm = Decoded(4, frames);
+    AddFrame(frames[0], 0);
     StartPlaying(4, 240);
     ASSERT_EQ(player.HalfSize(), 1920u);
-    for (int k = 0; k < 6; ++k)
+    for (uint32_t k = 1; k < 6; ++k) {
+        AddFrame(frames[k], 120 * k);
         PlayHalf();
+    }
     ASSERT_TRUE(player.Stop(8000));
     player.Close();
 
@@ -546,10 +551,8 @@ TEST_F(AudioPlayerRealRate, default_waits_play_camera_sized_packets_back_to_back
     std::filesystem::remove(WavPath());
     ASSERT_GT(file.size(), 44u);
     file.erase(file.begin(), file.begin() + 44);
-    // Half 1 plays its initial silence once while half 0 is refilled: one half of latency.
-    std::vector<uint8_t> expected = pcm[0];
-    expected.insert(expected.end(), 1920, 0);
-    for (int k = 1; k < 5; ++k)
+    std::vector<uint8_t> expected(1920, 0);
+    for (int k = 0; k < 4; ++k)
         expected.insert(expected.end(), pcm[size_t(k)].begin(), pcm[size_t(k)].end());
     EXPECT_EQ(file, expected);
 }
