@@ -12,7 +12,7 @@ inline constexpr int kStrTipFolder = 1011;
 inline constexpr int kStrTipFlip = 1012;
 inline constexpr int kStrTipMirror = 1013;
 inline constexpr int kStrTipRotate = 1014;
-inline constexpr int kStrSnapshotNotSaved = 1015; // lower line: the snapshot file was not written
+inline constexpr int kStrSnapshotNotSaved = 1020; // lower line: the snapshot file was not written
 
 // Empty for an id the table does not hold.
 QString LoadViewerString(int id);
