@@ -4,119 +4,41 @@
 // registers the freshly built modules into a private store first.
 
 #include "camsim/camera.h"
+#include "host/camera_address.h"
 #include "host/control_host.h"
-#include "module/identifiers.h"
+#include "host/display.h"
+#include "host/host_window.h"
+#include "host/options.h"
+#include "host/request_log.h"
+#include "host/supervisor.h"
+#include "module/registration.h"
+#include "module/type_info.h"
 #include "platform/settings.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
-#include <QWidget>
 
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
 namespace {
 
-struct Options
-{
-    std::string module;
-    std::string url;
-    std::string type = "jpeg";
-    std::string panTilt = "on";
-    std::string rate;
-    int size = 0;
-    bool demo = false;
-    bool offscreen = false;
-    double seconds = 0;
-    std::string screenshot;
-    bool stats = false;
-    std::string cameraType = "mpeg4"; // what the demo's camera answers in its util query
-    std::string moduleFile;           // register / unregister
-};
+using namespace host;
 
-void Usage(FILE* out)
+void Say(const std::string& line)
 {
-    std::fputs("usage: camhost vuelo URL [--type jpeg|mpeg] [--pantilt on|off] [--rate R]\n"
-               "                        [--size 160|320|640]\n"
-               "       camhost mozon URL\n"
-               "       camhost --demo [vuelo|mozon] [--camera-type mpeg4|jpeg]\n"
-               "       camhost register MODULE-FILE | camhost unregister MODULE-FILE\n"
-               "common: --offscreen  --seconds S  --screenshot FILE.png  --stats\n"
-               "vuelo and mozon load the control registered for VUELO.VueloCtrl.1 or\n"
-               "MOZON.MozonCtrl.1 in the settings store ($CAMCTL_SETTINGS, else\n"
-               "$XDG_CONFIG_HOME/camctl/settings.reg). With --demo and no display the demo runs\n"
-               "offscreen for a few seconds and writes camhost-demo.png and its statistics.\n",
-               out);
-}
-
-bool Parse(int argc, char** argv, Options& o)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "camhost: %s needs a value\n", arg.c_str());
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            Usage(stdout);
-            std::exit(0);
-        } else if (arg == "--demo") {
-            o.demo = true;
-        } else if (arg == "--type") {
-            o.type = value();
-        } else if (arg == "--pantilt") {
-            o.panTilt = value();
-        } else if (arg == "--rate") {
-            o.rate = value();
-        } else if (arg == "--size") {
-            o.size = std::atoi(value().c_str());
-        } else if (arg == "--offscreen") {
-            o.offscreen = true;
-        } else if (arg == "--seconds") {
-            o.seconds = std::atof(value().c_str());
-        } else if (arg == "--screenshot") {
-            o.screenshot = value();
-        } else if (arg == "--camera-type") {
-            o.cameraType = value();
-        } else if (arg == "--stats") {
-            o.stats = true;
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "camhost: unknown option %s\n", arg.c_str());
-            return false;
-        } else if (o.module.empty()) {
-            o.module = arg;
-        } else if (o.module == "register" || o.module == "unregister") {
-            if (!o.moduleFile.empty())
-                return false;
-            o.moduleFile = arg;
-        } else if (o.url.empty()) {
-            o.url = arg;
-        } else {
-            return false;
-        }
-    }
-    if (o.module == "register" || o.module == "unregister")
-        return !o.demo && !o.moduleFile.empty();
-    if (o.demo) {
-        if (o.module.empty())
-            o.module = "vuelo";
-        return (o.module == "vuelo" || o.module == "mozon") && o.url.empty();
-    }
-    return (o.module == "vuelo" || o.module == "mozon") && !o.url.empty();
-}
-
-bool HaveDisplay()
-{
-    const char* x = std::getenv("DISPLAY");
-    const char* w = std::getenv("WAYLAND_DISPLAY");
-    return (x && *x) || (w && *w);
+    std::fprintf(stderr, "camhost: %s\n", line.c_str());
 }
 
 // What a browser does with a downloaded module: load it and let it register (or unregister)
@@ -124,78 +46,57 @@ bool HaveDisplay()
 bool RegisterModule(const std::string& file, bool reg)
 {
     std::string error;
-    auto module = host::ModuleFile::Open(file, error);
+    auto module = ModuleFile::Open(file, error);
     if (!module) {
-        std::fprintf(stderr, "camhost: %s\n", error.c_str());
+        Say(error);
         return false;
     }
     const component::HResult hr = reg ? module->Register() : module->Unregister();
     if (component::Failed(hr)) {
-        std::fprintf(stderr, "camhost: %s of %s failed (%s)\n", reg ? "register" : "unregister",
-                     file.c_str(), host::HResultText(hr).c_str());
+        Say(std::string(reg ? "register" : "unregister") + " of " + file + " failed (" +
+            HResultText(hr) + ")");
         return false;
     }
     return true;
 }
 
-int RunRegistration(const Options& o)
+// A module file that is gone cannot unregister itself; its entries go by what they name.
+int UnregisterGone(const std::string& file)
 {
-    const bool reg = o.module == "register";
-    if (!RegisterModule(o.moduleFile, reg))
-        return 1;
-    std::printf("%s %s\n", reg ? "registered" : "unregistered", o.moduleFile.c_str());
-    return 0;
+    platform::SettingsStore store(platform::SettingsStore::DefaultPath());
+    std::error_code ec;
+    const std::string resolved = std::filesystem::weakly_canonical(file, ec).string();
+    bool found = false;
+    for (const component::ModuleDefinition* module :
+         {&component::VueloModule(), &component::MozonModule()}) {
+        const auto server = component::InprocServerOf(store, module->ids.controlClassId);
+        if (!server || (*server != file && *server != resolved))
+            continue;
+        found = true;
+        const component::HResult hr = component::UnregisterServer(store, *module);
+        if (component::Failed(hr)) {
+            Say("unregister of " + file + " failed (" + HResultText(hr) + ")");
+            return kExitError;
+        }
+    }
+    if (!found) {
+        Say(file + " does not exist, and no registered control names it");
+        return kExitError;
+    }
+    std::printf("unregistered %s (the file is gone; its entries were removed)\n", file.c_str());
+    return kExitOk;
 }
 
-int RunControl(QApplication& app, const Options& o)
+int RunRegistration(const Options& o)
 {
-    const bool zones = o.module == "mozon";
-    const component::ModuleIdentifiers& ids = zones ? component::kMozonIds : component::kVueloIds;
-    const platform::SettingsStore store(platform::SettingsStore::DefaultPath());
-    std::string error;
-    auto control = host::ScriptedControl::Create(store, ids.controlProgId, error);
-    if (!control) {
-        std::fprintf(stderr, "camhost: %s\n", error.c_str());
-        return 1;
-    }
-    QWidget* window = control->Widget();
-    if (!window) {
-        std::fprintf(stderr, "camhost: the control has no window\n");
-        return 1;
-    }
-    window->setWindowTitle(
-        QString::fromUtf8(ids.moduleName.data(), qsizetype(ids.moduleName.size())));
-    window->show();
-
-    auto call = [&](const char* method, const std::vector<DispatchArg>& args) {
-        const component::HResult hr = control->Call(method, args);
-        if (component::Failed(hr))
-            std::fprintf(stderr, "camhost: %s failed (%s)\n", method,
-                         host::HResultText(hr).c_str());
-    };
-    if (zones) {
-        call("SetSource", {o.url, std::string("mpeg4"), 1L});
-    } else {
-        call("SetSource", {o.url, o.type, o.panTilt, o.rate, 0L, 0L});
-        if (o.size)
-            call("SetSize", {long(o.size)});
-        call("StartPlay", {0L, std::string()});
-    }
-
-    if (o.seconds > 0)
-        QTimer::singleShot(int(o.seconds * 1000), &app, &QApplication::quit);
-    int status = app.exec();
-
-    if (!o.screenshot.empty() && !window->grab().save(QString::fromStdString(o.screenshot)))
-        std::fprintf(stderr, "camhost: cannot write %s\n", o.screenshot.c_str());
-    const std::string stats = control->Statistics();
-    // Stop the stream before the camera goes, so the client sees an orderly end.
-    call("StopPlay", {});
-    if (o.stats) {
-        std::printf("%s\n", stats.c_str());
-        std::fflush(stdout);
-    }
-    return status;
+    const bool reg = o.command == "register";
+    std::error_code ec;
+    if (!reg && !std::filesystem::exists(o.moduleFile, ec))
+        return UnregisterGone(o.moduleFile);
+    if (!RegisterModule(o.moduleFile, reg))
+        return kExitError;
+    std::printf("%s %s\n", reg ? "registered" : "unregistered", o.moduleFile.c_str());
+    return kExitOk;
 }
 
 // The demo's own settings store, so that registering the built modules leaves the user's alone.
@@ -208,59 +109,174 @@ public:
             (std::filesystem::temp_directory_path() / "camhost-demo-XXXXXX").string();
         if (::mkdtemp(pattern.data())) {
             m_dir = pattern;
-            ::setenv("CAMCTL_SETTINGS", (m_dir / "settings.reg").c_str(), 1);
+            ::setenv("CAMCTL_SETTINGS", (std::filesystem::path(m_dir) / "settings.reg").c_str(),
+                     1);
         }
     }
-    ~PrivateStore()
+    ~PrivateStore() { Remove(); }
+    bool Made() const { return !m_dir.empty(); }
+    // Also from the supervisor's thread when the run is forced to end.
+    void Remove() const
     {
         std::error_code ec;
         if (!m_dir.empty())
             std::filesystem::remove_all(m_dir, ec);
     }
-    bool Made() const { return !m_dir.empty(); }
 
 private:
-    std::filesystem::path m_dir;
+    std::string m_dir;
 };
 
-bool RegisterBuiltModules()
+// The modules next to an installed camhost, else the ones built with it.
+std::string DemoModule(const char* fileName, const char* built)
 {
-    return RegisterModule(CAMHOST_VUELO_MODULE, true) && RegisterModule(CAMHOST_MOZON_MODULE, true);
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const auto installed = self.parent_path().parent_path() / CAMHOST_LIBDIR / fileName;
+        if (std::filesystem::exists(installed, ec))
+            return installed.string();
+    }
+    return built;
+}
+
+bool RegisterDemoModules()
+{
+    return RegisterModule(DemoModule("libvuelo.so", CAMHOST_VUELO_MODULE), true) &&
+           RegisterModule(DemoModule("libmozon.so", CAMHOST_MOZON_MODULE), true);
+}
+
+bool ReadPassword(const Options& o, Credentials& credentials, std::string& why)
+{
+    if (!o.passwordFile.empty()) {
+        std::ifstream in(o.passwordFile);
+        if (!in) {
+            why = "cannot read the password file " + o.passwordFile;
+            return false;
+        }
+        std::getline(in, credentials.password);
+        if (!credentials.password.empty() && credentials.password.back() == '\r')
+            credentials.password.pop_back();
+    } else if (const char* env = std::getenv("CAMCTL_PASSWORD")) {
+        credentials.password = env;
+    }
+    if (!o.passwordFile.empty() && credentials.user.empty()) {
+        why = "--password-file needs --user";
+        return false;
+    }
+    return true;
+}
+
+// Qt's notes that say nothing to a user: the offscreen platform's size hints, a runtime folder
+// it makes itself.
+QtMessageHandler g_qtHandler = nullptr;
+bool g_verbose = false;
+void QuietQt(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (!g_verbose && type != QtFatalMsg && type != QtCriticalMsg &&
+        (text.contains(QLatin1String("propagateSizeHints")) ||
+         text.contains(QLatin1String("XDG_RUNTIME_DIR"))))
+        return;
+    if (g_qtHandler)
+        g_qtHandler(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+// Ends the run from the window thread: open prompts are turned down, every event loop left.
+void EndRun(int code)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+            dialog->reject();
+    QApplication::exit(code);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    Supervisor::BlockStopSignals();
+    std::signal(SIGPIPE, SIG_IGN);
+
     Options o;
-    if (!Parse(argc, argv, o)) {
-        Usage(stderr);
-        return 2;
+    const ParseResult parsed =
+        ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), o);
+    switch (parsed.what) {
+    case ParseResult::Help:
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitOk;
+    case ParseResult::Version:
+        std::fputs(VersionText().c_str(), stdout);
+        return kExitOk;
+    case ParseResult::Error:
+        Say(parsed.error);
+        std::fputs("Try camhost --help.\n", stderr);
+        return kExitUsage;
+    case ParseResult::Run:
+        break;
     }
-    if (o.demo && !HaveDisplay()) {
-        o.offscreen = true;
-        if (o.seconds <= 0)
-            o.seconds = 5;
-        if (o.screenshot.empty())
-            o.screenshot = "camhost-demo.png";
-        o.stats = true;
+    if (o.command == "register" || o.command == "unregister")
+        return RunRegistration(o);
+
+    const bool viewer = o.command == "vuelo";
+    CameraAddress address;
+    if (!o.demo) {
+        std::string why;
+        if (!(viewer ? ViewerAddress(o.url, o.type, address, why)
+                     : ZoneAddress(o.url, address, why))) {
+            Say("wrong URL form: " + why);
+            return kExitBadUrl;
+        }
+    }
+    Credentials credentials;
+    credentials.user = !o.user.empty() ? o.user : address.user;
+    if (std::string why; !ReadPassword(o, credentials, why)) {
+        Say(why);
+        return kExitUsage;
+    }
+
+    if (!o.offscreen) {
+        if (const std::string problem = DisplayProblem(); !problem.empty()) {
+            if (o.demo) {
+                // The demo shows what it can without a window.
+                o.offscreen = true;
+                if (o.seconds <= 0)
+                    o.seconds = 5;
+                if (o.screenshot.empty())
+                    o.screenshot = std::filesystem::absolute("camhost-demo.png").string();
+                o.stats = true;
+            } else if (o.seconds > 0 || !o.screenshot.empty()) {
+                Say(problem + "; running offscreen");
+                o.offscreen = true;
+            } else {
+                Say(problem + "; give --offscreen (with --seconds) to run without a window");
+                return kExitError;
+            }
+        }
     }
     if (o.offscreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    if (o.module == "register" || o.module == "unregister")
-        return RunRegistration(o);
-
     std::unique_ptr<PrivateStore> privateStore;
     if (o.demo) {
         privateStore = std::make_unique<PrivateStore>();
-        if (!privateStore->Made() || !RegisterBuiltModules()) {
-            std::fprintf(stderr, "camhost: cannot register the demo's modules\n");
-            return 1;
+        if (!privateStore->Made() || !RegisterDemoModules()) {
+            Say("cannot register the demo's modules");
+            return kExitError;
         }
     }
 
+    RequestLog log;
+    if (o.verbose)
+        log.SetEcho([](const std::string& line) { Say(line); });
+    if (!log.Open())
+        Say("no request trace; failures are told apart less well");
+
+    g_verbose = o.verbose;
+    g_qtHandler = qInstallMessageHandler(QuietQt);
     QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("camhost"));
 
     std::unique_ptr<camsim::Camera> camera;
     if (o.demo) {
@@ -268,27 +284,108 @@ int main(int argc, char** argv)
         config.videoType = o.cameraType;
         camera = std::make_unique<camsim::Camera>(config);
         if (!camera->Start()) {
-            std::fprintf(stderr, "camhost: the simulated camera cannot listen\n");
-            return 1;
+            Say("the simulated camera cannot listen");
+            return kExitError;
         }
-        // As a camera's page does: the stream URL of one type; the util query picks the stream.
-        if (o.module == "mozon") {
-            // The zone control takes the camera's base URL without the trailing slash.
-            o.url = camera->BaseUrl();
+        std::string why;
+        if (viewer) {
+            ViewerAddress(camera->BaseUrl() + "img/mjpeg.cgi", "jpeg", address, why);
+        } else {
+            ZoneAddress(camera->BaseUrl(), address, why);
             // Two zones to edit, as a configured camera would have.
             camsim::ZoneConfig zones = camera->Zones();
             zones.zones[0].enable = 1;
             zones.zones[1].enable = 1;
             camera->SetZones(zones);
-            while (!o.url.empty() && o.url.back() == '/')
-                o.url.pop_back();
-        } else {
-            o.url = camera->BaseUrl() + "img/mjpeg.cgi";
-            o.type = "jpeg";
         }
         std::printf("simulated camera on %s\n", camera->BaseUrl().c_str());
         std::fflush(stdout);
     }
 
-    return RunControl(app, o);
+    HostSettings settings;
+    settings.viewer = viewer;
+    settings.address = address;
+    settings.panTilt = o.panTilt;
+    settings.rate = o.rate;
+    settings.size = o.size;
+    const double retry = o.retry >= 0 ? o.retry : o.offscreen ? 0 : 5;
+    settings.retry = std::chrono::milliseconds(long(retry * 1000));
+    settings.offscreen = o.offscreen;
+    settings.verbose = o.verbose;
+    settings.credentials = credentials;
+
+    const platform::SettingsStore store(platform::SettingsStore::DefaultPath());
+    HostWindow window(store, settings, &log);
+    std::optional<int> endedWith;
+    QObject::connect(&window, &HostWindow::RunEnded, &app, [&endedWith](int code) {
+        endedWith = code;
+        EndRun(code);
+    });
+
+    Supervisor::Hooks hooks;
+    hooks.askToEnd = [&app] {
+        QMetaObject::invokeMethod(&app, [] { EndRun(0); }, Qt::QueuedConnection);
+    };
+    auto blocked = [&log]() { return log.OldestPending(); };
+    hooks.exitCode = [&window, blocked] {
+        const auto pending = blocked();
+        return pending && pending->second.count() >= 1000 ? int(kExitNoAnswer)
+                                                           : window.ExitCodeNow();
+    };
+    hooks.whyBlocked = [&address, blocked] {
+        const auto pending = blocked();
+        if (!pending)
+            return std::string("the control does not return to the window");
+        return FailureLine(Failure::NoAnswer, address.shown,
+                           "no reply in " + std::to_string(pending->second.count() / 1000) +
+                               " s");
+    };
+    hooks.cleanUp = [&privateStore] {
+        if (privateStore)
+            privateStore->Remove();
+    };
+    std::optional<std::chrono::milliseconds> limit;
+    if (o.seconds > 0)
+        limit = std::chrono::milliseconds(long(o.seconds * 1000));
+    Supervisor supervisor(limit, hooks);
+
+    window.show();
+    QTimer::singleShot(0, &window, [&window] { window.Start(); });
+    app.exec();
+    supervisor.LoopEnded();
+
+    if (!o.screenshot.empty()) {
+        QPixmap shot;
+        if (!o.offscreen && window.screen())
+            shot = window.screen()->grabWindow(window.winId());
+        if (shot.isNull())
+            shot = window.grab();
+        if (!shot.save(QString::fromStdString(o.screenshot)))
+            Say("cannot write " + o.screenshot);
+    }
+    const std::string stats = window.Statistics();
+    const Status status = window.CurrentStatus();
+    int code = kExitOk;
+    if (supervisor.Signal()) {
+        code = 128 + supervisor.Signal();
+    } else if (endedWith) {
+        code = *endedWith;
+    } else if (supervisor.TimedOut()) {
+        code = window.ExitCodeNow();
+        const auto pending = log.OldestPending();
+        if (code == kExitOk && status.phase != Phase::Playing && pending &&
+            pending->second.count() >= 2000) {
+            code = kExitNoAnswer;
+            Say(FailureLine(Failure::NoAnswer, address.shown,
+                            "no reply in " + std::to_string(pending->second.count() / 1000) +
+                                " s"));
+        }
+    }
+    // Stop the stream before the camera goes, so the client sees an orderly end.
+    window.Finish();
+    if (o.stats) {
+        std::printf("%s\n", stats.c_str());
+        std::fflush(stdout);
+    }
+    return code;
 }

@@ -3,6 +3,7 @@
 #include "module/about_box.h"
 #include "module/identifiers.h"
 #include "motion/zone_module.h"
+#include "motion/zone_strings.h"
 
 #include <QLabel>
 
@@ -101,8 +102,18 @@ std::string CMozonCtrl::Statistics()
     const QLabel* message = m_panel->MessageLine();
     const std::string text =
         message && message->isVisible() ? message->text().toStdString() : std::string();
+    int messageId = 0;
+    for (int id : {kStrZoneConnectFailed, kStrZoneBusy, kStrZoneProtected})
+        if (!text.empty() && message->text() == LoadZoneString(id))
+            messageId = id;
+    const bool live = module.live && module.liveOwner == m_panel;
     return "{\"decoded\":" + std::to_string(module.Painter().Decoded()) +
            ",\"repaints\":" + std::to_string(module.Painter().Repaints()) +
            ",\"decodeFailures\":" + std::to_string(module.Painter().DecodeFailures()) +
-           ",\"message\":\"" + text + "\",\"zones\":[" + zones + "]}";
+           ",\"message\":\"" + text + "\",\"messageId\":" + std::to_string(messageId) +
+           ",\"live\":" + (live ? "true" : "false") +
+           ",\"streaming\":" + (module.Player().Finished() ? "false" : "true") +
+           ",\"resultCount\":" + std::to_string(module.Recorded().ResultCount()) +
+           ",\"result\":" + std::to_string(module.Recorded().LastResult()) +
+           ",\"zones\":[" + zones + "]}";
 }

@@ -21,6 +21,10 @@ platform::MessageTarget* CRecordedPanel::Current() const
 
 void CRecordedPanel::Post(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
+    if (message == WM_PLAYER_RESULT) {
+        m_lastResult = static_cast<int>(wParam);
+        ++m_resultCount;
+    }
     // Held while posting: a panel being destroyed waits in Forget until the post is queued.
     std::lock_guard lock(m_lock);
     if (m_panel)

@@ -21,8 +21,13 @@ public:
     void Forget(platform::MessageTarget* panel);
     platform::MessageTarget* Current() const;
     void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+    // The workers' results so far, and the last one, for the host's status line.
+    uint64_t ResultCount() const { return m_resultCount.load(); }
+    int LastResult() const { return m_lastResult.load(); }
 
 private:
+    std::atomic<uint64_t> m_resultCount{0};
+    std::atomic<int> m_lastResult{0};
     mutable std::mutex m_lock;
     platform::MessageTarget* m_panel = nullptr; // guarded by m_lock
 };

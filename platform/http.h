@@ -84,6 +84,7 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     template <class Ready>
     void Pump(Ready ready);
+    bool OpenTransfer();
     void Finish(int error);
     void ResumeIfDrained();
     bool SendsCredentials() const { return !m_request.user.empty() || m_request.emptyUserSends; }

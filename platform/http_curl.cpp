@@ -1,5 +1,6 @@
 #include "platform/http.h"
 
+#include "platform/http_trace.h"
 #include "platform/settings.h"
 
 #include <curl/curl.h>
@@ -304,6 +305,23 @@ bool HttpStream::Open()
 {
     if (m_started)
         return m_replyBegun;
+    const auto sent = std::chrono::steady_clock::now();
+    TraceRequestStart(this, m_request.post ? "POST" : "GET", m_request.url);
+    const bool answered = OpenTransfer();
+    HttpTraceEnd end;
+    end.status = answered ? m_status : 0;
+    end.error = m_error;
+    end.errorText = m_error ? ErrorText() : std::string();
+    end.cancelled = m_cancelled.load();
+    TraceRequestEnd(this,
+                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - sent),
+                    end);
+    return answered;
+}
+
+bool HttpStream::OpenTransfer()
+{
     m_started = true;
     Impl& im = *m_impl;
     if (!im.easy || !im.multi) {

@@ -145,5 +145,7 @@ std::string CVueloCtrl::Statistics()
         results += (i ? "," : "") + std::to_string(s.results[i]);
     return "{\"painted\":" + std::to_string(s.painted) +
            ",\"decodeFailures\":" + std::to_string(s.decodeFailures) +
-           ",\"restarts\":" + std::to_string(s.restarts) + ",\"results\":[" + results + "]}";
+           ",\"restarts\":" + std::to_string(s.restarts) + ",\"results\":[" + results +
+           "],\"connected\":" + (m_panel->Connected() ? "true" : "false") +
+           ",\"sound\":\"" + m_panel->AudioPlayer().DeviceName() + "\"}";
 }

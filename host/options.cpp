@@ -1,0 +1,228 @@
+#include "host/options.h"
+
+#include "module/identifiers.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+namespace host {
+
+namespace {
+
+bool ReadSeconds(const std::string& text, double low, double& out)
+{
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(v) || v < low || v > 1e6)
+        return false;
+    out = v;
+    return true;
+}
+
+bool OneOf(const std::string& value, std::initializer_list<const char*> allowed)
+{
+    for (const char* a : allowed)
+        if (value == a)
+            return true;
+    return false;
+}
+
+std::string Absolute(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+std::string Version(const component::FileVersion& v)
+{
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
+           std::to_string(v.release) + "." + std::to_string(v.build);
+}
+
+} // namespace
+
+std::string VersionText()
+{
+    return std::string("camhost ") + CAMHOST_VERSION + " (viewer module " +
+           Version(component::kVueloIds.fileVersion) + ", motion-zone module " +
+           Version(component::kMozonIds.fileVersion) + ")\n";
+}
+
+std::string UsageText()
+{
+    return R"(usage: camhost vuelo URL [options]     the viewer on a camera
+       camhost mozon URL [options]     the motion-zone editor on a camera
+       camhost --demo [vuelo|mozon]    either one on a built-in simulated camera
+       camhost register MODULE-FILE    register a control module (as a browser installs it)
+       camhost unregister MODULE-FILE  take it out again, also when the file is gone
+
+camhost plays the browser's part: it loads the control registered for VUELO.VueloCtrl.1 or
+MOZON.MozonCtrl.1 in the settings store ($CAMCTL_SETTINGS, else
+$XDG_CONFIG_HOME/camctl/settings.reg) into a window, scripts it as the camera's page does,
+and shows below it what the control is doing.
+
+URL forms
+  vuelo  http://CAMERA[:PORT]/              the camera's address; the stream is chosen by
+                                            --type (img/mjpeg.cgi or img/video.asf)
+         http://CAMERA[:PORT]/img/mjpeg.cgi  Motion-JPEG (--type jpeg, the default)
+         http://CAMERA[:PORT]/img/video.asf  MPEG-4 with sound (--type mpeg)
+  mozon  http://CAMERA[:PORT]               the camera's address (a trailing / is fine)
+  A path before img/ (http://HOST/camera1/img/mjpeg.cgi) is kept. https works too. Put no
+  password in a URL: the command line shows in ps.
+
+Options
+  --type jpeg|mpeg      vuelo: the stream the page asks for; the camera's own answer may
+                        switch it (default: from the URL, else jpeg)
+  --pantilt on|off      vuelo: whether clicks on the picture turn the camera (default on; the
+                        camera's answer wins)
+  --rate Fast|N         vuelo: Motion-JPEG pictures per second asked of the camera, 1 to 30
+  --size 160|320|640    vuelo: picture size on screen (default: the camera's first)
+  --user NAME           user name for the camera's login
+  --password-file FILE  the password, first line of FILE (else $CAMCTL_PASSWORD)
+  --retry SECONDS       reload the control this long after a connection failure or the end
+                        of its live video; 0 never (default 5 in a window, 0 offscreen)
+  --offscreen           run without a window
+  --seconds S           end the whole run after S seconds
+  --screenshot FILE.png save the window, with its status line, when the run ends
+  --stats               print the control's counters (one JSON line) when the run ends
+  --verbose             print each request and each result code as it happens
+  --camera-type mpeg4|jpeg  --demo: the stream type the simulated camera reports
+  --version, --help
+
+In the window: F5 or Ctrl+R reloads the control, F11 toggles full screen, Ctrl+Q and Ctrl+W
+quit. Offscreen, a login is answered from --user and the password, or cancelled; a failure
+that waits for the user ends the run.
+
+Exit codes
+  0  the run ended normally            6  the server closed or refused the connection
+  1  other error (not registered...)   7  login refused (wrong user name or password)
+  2  bad command line                  8  login cancelled, or no credentials offscreen
+  3  wrong URL form                    9  camera busy (too many users)
+  4  nothing listening at the address  10 something answers, but not as a camera
+  5  the camera does not answer        130, 143  ended by Ctrl+C or SIGTERM
+
+Examples
+  camhost --demo                                   viewer on the simulated camera
+  camhost vuelo http://192.168.0.20/               viewer, Motion-JPEG
+  camhost vuelo http://192.168.0.20/img/video.asf --type mpeg
+  CAMCTL_PASSWORD=secret camhost mozon http://192.168.0.20 --user admin
+  camhost vuelo http://cam/ --offscreen --seconds 10 --screenshot cam.png --stats
+)";
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
+{
+    auto fail = [](std::string why) { return ParseResult{ParseResult::Error, std::move(why)}; };
+    bool typeGiven = false, sizeGiven = false, rateGiven = false, panTiltGiven = false;
+    bool cameraTypeGiven = false;
+    std::vector<std::string> words;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string value;
+        auto take = [&]() {
+            if (i + 1 >= args.size())
+                return false;
+            value = args[++i];
+            return true;
+        };
+        auto needs = [&](const std::string& what) { return fail(arg + " needs " + what); };
+        if (arg == "--help" || arg == "-h") {
+            return {ParseResult::Help, {}};
+        } else if (arg == "--version") {
+            return {ParseResult::Version, {}};
+        } else if (arg == "--demo") {
+            o.demo = true;
+        } else if (arg == "--offscreen") {
+            o.offscreen = true;
+        } else if (arg == "--stats") {
+            o.stats = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            o.verbose = true;
+        } else if (arg == "--type") {
+            if (!take() || !OneOf(value, {"jpeg", "mpeg"}))
+                return needs("jpeg or mpeg");
+            o.type = value;
+            typeGiven = true;
+        } else if (arg == "--pantilt") {
+            if (!take() || !OneOf(value, {"on", "off"}))
+                return needs("on or off");
+            o.panTilt = value;
+            panTiltGiven = true;
+        } else if (arg == "--rate") {
+            const bool digits = take() && !value.empty() && value.size() <= 2 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            const int n = digits ? std::atoi(value.c_str()) : 0;
+            if (value != "Fast" && (n < 1 || n > 30))
+                return needs("Fast or a whole number from 1 to 30");
+            o.rate = value;
+            rateGiven = true;
+        } else if (arg == "--size") {
+            if (!take() || !OneOf(value, {"160", "320", "640"}))
+                return needs("160, 320 or 640");
+            o.size = std::atoi(value.c_str());
+            sizeGiven = true;
+        } else if (arg == "--seconds") {
+            if (!take() || !ReadSeconds(value, 0, o.seconds) || o.seconds <= 0)
+                return needs("a number of seconds above 0");
+        } else if (arg == "--retry") {
+            if (!take() || !ReadSeconds(value, 0, o.retry))
+                return needs("a number of seconds (0 for never)");
+        } else if (arg == "--screenshot") {
+            if (!take() || value.empty())
+                return needs("a file name");
+            o.screenshot = Absolute(value);
+        } else if (arg == "--camera-type") {
+            if (!take() || !OneOf(value, {"mpeg4", "jpeg"}))
+                return needs("mpeg4 or jpeg");
+            o.cameraType = value;
+            cameraTypeGiven = true;
+        } else if (arg == "--user") {
+            if (!take() || value.empty() || value.find_first_of("\r\n") != std::string::npos)
+                return needs("a user name");
+            o.user = value;
+        } else if (arg == "--password-file") {
+            if (!take() || value.empty())
+                return needs("a file name");
+            o.passwordFile = Absolute(value);
+        } else if (arg == "--password") {
+            return fail("--password is not taken: the command line shows in ps; use "
+                        "--password-file FILE or CAMCTL_PASSWORD");
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return fail("unknown option " + arg);
+        } else {
+            words.push_back(arg);
+        }
+    }
+
+    if (o.demo) {
+        if (words.size() > 1)
+            return fail("--demo takes vuelo or mozon and no URL");
+        o.command = words.empty() ? "vuelo" : words[0];
+        if (o.command != "vuelo" && o.command != "mozon")
+            return fail("--demo takes vuelo or mozon");
+    } else {
+        if (words.empty())
+            return fail("nothing to run");
+        o.command = words[0];
+        if (o.command == "register" || o.command == "unregister") {
+            if (words.size() != 2)
+                return fail(o.command + " takes one MODULE-FILE");
+            o.moduleFile = Absolute(words[1]);
+            return {};
+        }
+        if (o.command != "vuelo" && o.command != "mozon")
+            return fail("unknown command " + o.command + " (vuelo, mozon, register, unregister)");
+        if (words.size() != 2)
+            return fail(o.command + " takes one URL");
+        o.url = words[1];
+        if (cameraTypeGiven)
+            return fail("--camera-type goes with --demo");
+    }
+    if (o.command == "mozon" && (typeGiven || sizeGiven || rateGiven || panTiltGiven))
+        return fail("--type, --size, --rate and --pantilt are the viewer's (vuelo)");
+    return {};
+}
+
+} // namespace host

@@ -1,0 +1,59 @@
+#pragma once
+// camhost's command line: what to run and every option, checked before anything starts.
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+// The exit codes camhost documents in --help. A run ends with one of the failure codes when a
+// failure ended it: it waits for the user, or the time limit found the control failing.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitError = 1,            // module not registered, no display, cannot write a file...
+    kExitUsage = 2,            // bad command line
+    kExitBadUrl = 3,           // wrong URL form
+    kExitNothingListening = 4, // no camera at that address (connection refused, unknown host)
+    kExitNoAnswer = 5,         // connected, but no answer in time
+    kExitRefused = 6,          // the server closed or refused the connection
+    kExitLoginRefused = 7,     // wrong user name or password
+    kExitLoginCancelled = 8,   // the login was cancelled, or offscreen without credentials
+    kExitBusy = 9,             // the camera is busy (too many users)
+    kExitNotACamera = 10,      // something answers, but not as a camera
+};
+
+struct Options
+{
+    std::string command; // "vuelo", "mozon", "register" or "unregister"
+    std::string url;
+    std::string type; // "jpeg" or "mpeg"; empty: from the URL, else jpeg
+    std::string panTilt = "on";
+    std::string rate;
+    int size = 0;
+    bool demo = false;
+    bool offscreen = false;
+    double seconds = 0; // 0: no limit
+    double retry = -1;  // seconds; -1: the default (5 in a window, off offscreen)
+    std::string screenshot;
+    bool stats = false;
+    bool verbose = false;
+    std::string cameraType = "mpeg4"; // what the demo's camera answers in its util query
+    std::string moduleFile;           // register / unregister
+    std::string user;
+    std::string passwordFile;
+};
+
+struct ParseResult
+{
+    enum What { Run, Help, Version, Error } what = Run;
+    std::string error; // for Error: one line, without the program name
+};
+
+// Paths are made absolute here, before anything (the viewer's Folder button) can change the
+// working directory.
+ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& options);
+
+std::string UsageText();
+std::string VersionText();
+
+} // namespace host
