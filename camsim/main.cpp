@@ -3,7 +3,12 @@
 #include "camsim/camera.h"
 #include "camsim/mjpeg_stream.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -48,6 +53,49 @@ void Usage(FILE* out)
         "                      img/query.cgi or * for all\n"
         "  --help              this text\n",
         out);
+}
+
+// "W*H" sizes separated by commas, as the util query reports them.
+bool ResolutionList(const std::string& list)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        const std::string item = list.substr(start, comma - start);
+        const size_t star = item.find('*');
+        if (star == std::string::npos || star == 0 || star + 1 == item.size() ||
+            item.find_first_not_of("0123456789*") != std::string::npos ||
+            item.find('*', star + 1) != std::string::npos)
+            return false;
+        if (comma == std::string::npos)
+            return true;
+        start = comma + 1;
+    }
+}
+
+// The HTTP library binds with SO_REUSEPORT, which would let a second camera share a port that
+// another program listens on; a plain bind tells.
+bool PortTaken(const std::string& host, int port)
+{
+    if (port == 0)
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return false; // the camera's own bind will say what is wrong
+    bool taken = false;
+    const int fd = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (fd >= 0) {
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        taken = ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 && errno == EADDRINUSE;
+        ::close(fd);
+    }
+    ::freeaddrinfo(found);
+    return taken;
 }
 
 bool ParseCount(const char* text, int low, int high, int& out)
@@ -111,14 +159,29 @@ int main(int argc, char** argv)
             }
         } else if (arg == "--resolutions") {
             config.resolutions = value();
+            if (!ResolutionList(config.resolutions)) {
+                std::fprintf(stderr, "camsim: --resolutions takes sizes such as 640*480,320*240\n");
+                return 2;
+            }
         } else if (arg == "--type") {
             config.videoType = value();
+            if (config.videoType != "mpeg4" && config.videoType != "jpeg") {
+                std::fprintf(stderr, "camsim: --type takes mpeg4 or jpeg\n");
+                return 2;
+            }
         } else if (arg == "--voice-out") {
             config.voiceOut = value();
-        } else if (arg == "--ptctrl") {
-            config.ptctrl = value();
-        } else if (arg == "--ioctrl") {
-            config.ioctrl = value();
+            if (config.voiceOut.find_first_of("\r\n") != std::string::npos) {
+                std::fprintf(stderr, "camsim: --voice-out takes one line\n");
+                return 2;
+            }
+        } else if (arg == "--ptctrl" || arg == "--ioctrl") {
+            std::string& target = arg == "--ptctrl" ? config.ptctrl : config.ioctrl;
+            target = value();
+            if (target != "on" && target != "off") {
+                std::fprintf(stderr, "camsim: %s takes on or off\n", arg.c_str());
+                return 2;
+            }
         } else if (arg == "--zones-file") {
             config.zonesFile = value();
         } else if (arg == "--zone-read-403") {
@@ -182,6 +245,11 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (PortTaken(host, port)) {
+        std::fprintf(stderr, "camsim: port %d on %s is in use by another program\n", port,
+                     host.c_str());
+        return 1;
+    }
     camsim::Camera camera(config);
     for (const auto& [endpoint, fault] : faults)
         camera.SetFault(endpoint, fault);

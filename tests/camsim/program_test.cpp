@@ -115,6 +115,9 @@ TEST(CamsimProgram, RefusesBadOptionsAndKeepsThePasswordOffTheOutput)
                                           {"--fault", "img/query.cgi:explode"},
                                           {"--auth", "kerberos"},
                                           {"--zone-res", "four"},
+                                          {"--type", "bogus"},
+                                          {"--ptctrl", "maybe"},
+                                          {"--resolutions", "huge"},
                                           {"--bogus"}}) {
         Child child = Spawn(args);
         ASSERT_GT(child.pid, 0);
@@ -133,4 +136,31 @@ TEST(CamsimProgram, RefusesBadOptionsAndKeepsThePasswordOffTheOutput)
     int status = Finish(child);
     EXPECT_EQ(rest.find("hunter2-secret"), std::string::npos);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(CamsimProgram, RefusesAPortAnotherProgramListensOn)
+{
+    Child first = Spawn({"--port", "0"});
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, first.out), nullptr);
+    const std::string text(line);
+    const std::string port = text.substr(text.rfind(':') + 1, text.size() - text.rfind(':') - 3);
+
+    Child second = Spawn({"--port", port});
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 50 && ended == 0; ++i) {
+        ended = ::waitpid(second.pid, &status, WNOHANG);
+        if (ended == 0)
+            ::usleep(100 * 1000);
+    }
+    if (ended == 0) {
+        ::kill(second.pid, SIGTERM);
+        ::waitpid(second.pid, &status, 0);
+    }
+    std::fclose(second.out);
+    EXPECT_NE(ended, 0) << "a second camera listened on port " << port;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << port;
+    ::kill(first.pid, SIGTERM);
+    Finish(first);
 }
