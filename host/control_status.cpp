@@ -227,7 +227,8 @@ void StatusTracker::OnRequest(const RequestOutcome& r)
             m_refused = "HTTP 403 for " + PathOf(r.url);
         return;
     }
-    m_notCamera = "HTTP " + std::to_string(r.status) + " for " + PathOf(r.url);
+    if (m_notCamera.empty())
+        m_notCamera = "HTTP " + std::to_string(r.status) + " for " + PathOf(r.url);
 }
 
 Failure StatusTracker::TransportFailure(std::string& detail) const
