@@ -1,9 +1,11 @@
 // The main job as a user runs it: camhost's demo without a display plays the simulated camera,
 // writes its screenshot and prints its statistics.
 
+#include "camsim/camera.h"
 #include "module/identifiers.h"
 #include "module/registration.h"
 #include "platform/settings.h"
+#include "tests/support/raw_server.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,10 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
 
 namespace {
 
@@ -86,7 +92,9 @@ TEST(Camhost, ZoneDemoShowsLiveVideoWithTheCamerasZones)
 TEST(Camhost, RefusesWhatItCannotRun)
 {
     for (const char* args : {"", "vuelo", "mozon", "--demo other", "--bogus", "register",
-                             "unregister", "register a b", "--demo register x"}) {
+                             "unregister", "register a b", "--demo register x",
+                             "vuelo http://c/ --seconds abc", "vuelo http://c/ --size huge",
+                             "vuelo http://c/ --type bogus", "mozon http://c --rate 5"}) {
         CommandResult r = RunCommand(std::string(CAMHOST_PROGRAM) + " " + args + " 2>&1");
         ASSERT_TRUE(WIFEXITED(r.status));
         EXPECT_EQ(WEXITSTATUS(r.status), 2) << args;
@@ -258,4 +266,152 @@ TEST(ModuleExports, TheViewerModuleAddsAudioAndTheImageHolderClasses)
                           name.find("CImageMemFile") != std::string::npos;
         EXPECT_TRUE(ours) << name;
     }
+}
+
+TEST_F(CamhostStore, UnregisterWorksWhenTheModuleFileIsGone)
+{
+    const auto copy = m_dir / "libmozon-copy.so";
+    std::filesystem::copy_file(MOZON_MODULE, copy);
+    ASSERT_EQ(Camhost("register " + copy.string()).status, 0);
+    std::filesystem::remove(copy);
+    CommandResult r = Camhost("unregister " + copy.string());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(component::FindControl(platform::SettingsStore(File()), "MOZON.MozonCtrl.1"));
+    r = Camhost("unregister " + copy.string());
+    EXPECT_EQ(WEXITSTATUS(r.status), 1) << r.out;
+}
+
+namespace {
+
+// camhost against a server of the test's own, registered in the test's store.
+class CamhostRun : public CamhostStore
+{
+protected:
+    void SetUp() override
+    {
+        CamhostStore::SetUp();
+        ASSERT_EQ(Camhost(std::string("register ") + VUELO_MODULE).status, 0);
+        ASSERT_EQ(Camhost(std::string("register ") + MOZON_MODULE).status, 0);
+    }
+    CommandResult Run(const std::string& args, const std::string& env = {}) const
+    {
+        return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY CAMCTL_SOUND=virtual HOME=" +
+                          m_dir.string() + " CAMCTL_SETTINGS=" + File().string() + " " + env +
+                          " " + CAMHOST_PROGRAM + " " + args + " 2>&1");
+    }
+};
+
+std::string Reply(const std::string& status, const std::string& body)
+{
+    return "HTTP/1.0 " + status + "\r\nContent-Type: text/html\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+} // namespace
+
+TEST_F(CamhostRun, EachFailureHasItsLineAndExitCode)
+{
+    const std::string secret = "pw-7f3a";
+    std::filesystem::path wrong = m_dir / "wrong", right = m_dir / "right";
+    std::ofstream(wrong) << "not-" << secret << "\n";
+    std::ofstream(right) << secret << "\n";
+
+    camsim::Config basic, digest, busy;
+    basic.user = digest.user = "admin";
+    basic.password = digest.password = secret;
+    basic.auth = camsim::AuthScheme::Basic;
+    digest.auth = camsim::AuthScheme::Digest;
+    busy.maxUsers = 0;
+    busy.zoneRead403 = true;
+    camsim::Camera basicCamera(basic), digestCamera(digest), busyCamera(busy), gone;
+    for (camsim::Camera* c : {&basicCamera, &digestCamera, &busyCamera, &gone})
+        ASSERT_TRUE(c->Start());
+    const std::string nobody = gone.BaseUrl();
+    gone.Stop();
+    testsupport::RawServer closes([](testsupport::RawServer::Connection&) {});
+    testsupport::RawServer silent([](testsupport::RawServer::Connection& c) {
+        c.ReadRequest();
+        c.Hold();
+    });
+    testsupport::RawServer notFound([](testsupport::RawServer::Connection& c) {
+        c.ReadRequest();
+        c.Send(Reply("404 Not Found", "<html>no such page</html>"));
+    });
+    testsupport::RawServer router([](testsupport::RawServer::Connection& c) {
+        c.ReadRequest();
+        c.Send(Reply("200 OK", "<html><body>Router login</body></html>"));
+    });
+
+    struct Row
+    {
+        std::string args, env;
+        int code;
+        std::string line;
+    };
+    const std::string b = basicCamera.BaseUrl(), d = digestCamera.BaseUrl();
+    const std::string dz = d.substr(0, d.size() - 1);
+    const std::vector<Row> rows = {
+        {"vuelo ftp://camera/", "", 3, "wrong URL form"},
+        {"vuelo " + nobody, "", 4, "nothing listening at " + nobody},
+        {"vuelo " + closes.Url(), "", 6, "refused the connection"},
+        {"vuelo " + silent.Url() + " --seconds 1", "", 5, silent.Url() + " does not answer"},
+        {"vuelo " + b + " --user admin", "CAMCTL_PASSWORD=not-" + secret, 7,
+         b + " refused the user name or password"},
+        {"mozon " + dz + " --user admin --password-file " + wrong.string(), "", 7,
+         d + " refused the user name or password"},
+        {"vuelo " + d, "", 8, "login to " + d + " cancelled"},
+        {"mozon " + b, "", 8, "login to " + b + " cancelled"},
+        {"vuelo " + busyCamera.BaseUrl(), "", 9, "is busy"},
+        {"mozon " + busyCamera.BaseUrl(), "", 9, "is busy"},
+        {"vuelo " + notFound.Url(), "", 10, "not as a camera (HTTP 404 for /img/query.cgi)"},
+        {"vuelo " + router.Url() + " --seconds 20", "", 10, "answers, but not as a camera"},
+        {"vuelo " + d + "img/mjpeg.cgi --user admin --password-file " + right.string() +
+             " --seconds 2 --stats",
+         "", 0, "\"painted\":"},
+        {"mozon " + b + " --user admin --seconds 2 --stats", "CAMCTL_PASSWORD=" + secret, 0,
+         "\"live\":true"},
+    };
+    for (const Row& row : rows) {
+        const auto start = std::chrono::steady_clock::now();
+        const CommandResult r = Run(row.args + " --offscreen", row.env);
+        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                           start).count();
+        ASSERT_TRUE(WIFEXITED(r.status)) << row.args;
+        EXPECT_EQ(WEXITSTATUS(r.status), row.code) << row.args << "\n" << r.out;
+        EXPECT_NE(r.out.find(row.line), std::string::npos) << row.args << "\n" << r.out;
+        EXPECT_EQ(r.out.find(secret + "\n"), std::string::npos) << row.args;
+        EXPECT_EQ(r.out.find(":" + secret), std::string::npos) << row.args;
+        // A run that ends on a failure does not wait for a time limit it was not given.
+        EXPECT_LT(seconds, 15) << row.args;
+    }
+}
+
+TEST_F(CamhostRun, CtrlCEndsTheDemoAndRemovesItsStore)
+{
+    const auto tmp = m_dir / "tmp";
+    std::filesystem::create_directory(tmp);
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY CAMCTL_SOUND=virtual HOME=" +
+                                m_dir.string() + " TMPDIR=" + tmp.string() + " " +
+                                CAMHOST_PROGRAM + " --demo --offscreen";
+    FILE* pipe = ::popen((command + " 2>/dev/null & echo $!; wait $!; echo $?").c_str(),
+                         "r");
+    ASSERT_TRUE(pipe);
+    char line[256] = {};
+    ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
+    const pid_t pid = std::atoi(line);
+    ASSERT_TRUE(std::fgets(line, sizeof line, pipe)); // "simulated camera on ..."
+    auto stores = [&] {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(tmp))
+            n += entry.path().filename().string().rfind("camhost-demo-", 0) == 0;
+        return n;
+    };
+    EXPECT_EQ(stores(), 1) << line;
+    ::kill(pid, SIGINT);
+    std::string rest;
+    while (std::fgets(line, sizeof line, pipe))
+        rest += line;
+    ::pclose(pipe);
+    EXPECT_EQ(std::atoi(rest.c_str() + rest.rfind('\n', rest.size() - 2) + 1), 130) << rest;
+    EXPECT_EQ(stores(), 0);
 }
