@@ -26,11 +26,17 @@ QString VersionText(const FileVersion& v)
 
 QPixmap ControlIcon(const ModuleIdentifiers& ids)
 {
+    return QPixmap::fromImage(ControlIconImage(ids, 32));
+}
+
+QImage ControlIconImage(const ModuleIdentifiers& ids, int size)
+{
     // A camera body and lens; the zone module's lens carries a frame.
-    QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
     p.setPen(QPen(QColor(32, 32, 64), 1.5));
     p.setBrush(QColor(77, 76, 203));
     p.drawRoundedRect(QRectF(3, 8, 26, 18), 3, 3);
@@ -44,7 +50,7 @@ QPixmap ControlIcon(const ModuleIdentifiers& ids)
         p.drawRect(QRectF(9.5, 10.5, 13, 13));
     }
     p.end();
-    return QPixmap::fromImage(image);
+    return image;
 }
 
 CAboutDlg::CAboutDlg(const ModuleIdentifiers& ids, QWidget* parent) : QDialog(parent)

@@ -2,6 +2,7 @@
 // The modules' about box and property page: one of each, told which module they speak for.
 
 #include <QDialog>
+#include <QImage>
 #include <QPixmap>
 #include <QWidget>
 
@@ -10,8 +11,9 @@ namespace component {
 // Not included: moc cannot read the identifiers' constexpr machinery.
 struct ModuleIdentifiers;
 
-// The control's icon, drawn rather than stored (32 x 32).
+// The control's icon, drawn rather than stored (32 x 32), and the same drawing at any size.
 QPixmap ControlIcon(const ModuleIdentifiers& ids);
+QImage ControlIconImage(const ModuleIdentifiers& ids, int size);
 
 class CAboutDlg : public QDialog
 {

@@ -23,4 +23,11 @@ if printf '#include "codec/mpeg4/decoder.h"\nint main(void){return decoder_creat
    cc -std=c99 -Werror -I"$inc" -x c - -o "$work/hidden" 2>/dev/null; then
   echo "internal declarations leak into the installed headers"; exit 1
 fi
-echo "installed headers and modules work"
+# The programs, the desktop entry and its icon; the installed demo finds the installed modules.
+prefix="$work/prefix"
+test -x "$prefix/bin/camhost" && test -x "$prefix/bin/camsim"
+test -f "$prefix/share/applications/camhost-vuelo.desktop"
+test -s "$prefix/share/icons/hicolor/128x128/apps/camhost-vuelo.png"
+env -u DISPLAY -u WAYLAND_DISPLAY CAMCTL_SOUND=virtual HOME="$work" \
+  "$prefix/bin/camhost" --demo --offscreen --seconds 2 --stats | grep -q '"painted":[1-9]'
+echo "installed headers, modules and programs work"
