@@ -415,3 +415,17 @@ TEST_F(CamhostRun, CtrlCEndsTheDemoAndRemovesItsStore)
     EXPECT_EQ(std::atoi(rest.c_str() + rest.rfind('\n', rest.size() - 2) + 1), 130) << rest;
     EXPECT_EQ(stores(), 0);
 }
+
+TEST_F(CamhostRun, ADisplayThatDoesNotOpenIsSaidInOneLine)
+{
+    const std::string env = "env DISPLAY=:97531 WAYLAND_DISPLAY= CAMCTL_SOUND=virtual HOME=" +
+                            m_dir.string() + " CAMCTL_SETTINGS=" + File().string() + " ";
+    CommandResult r = RunCommand(env + CAMHOST_PROGRAM + " vuelo http://127.0.0.1:9/ 2>&1");
+    EXPECT_EQ(WEXITSTATUS(r.status), 1) << r.out;
+    EXPECT_EQ(r.out, "camhost: cannot open display :97531; give --offscreen (with --seconds) to "
+                     "run without a window\n");
+    // With an end of its own the run goes on offscreen.
+    r = RunCommand(env + CAMHOST_PROGRAM + " vuelo http://127.0.0.1:9/ --seconds 1 2>&1");
+    EXPECT_EQ(WEXITSTATUS(r.status), 4) << r.out;
+    EXPECT_NE(r.out.find("running offscreen"), std::string::npos) << r.out;
+}
