@@ -16,20 +16,25 @@ tool=$2
 shift 2
 mkdir -p "$out"
 
-# name size source gop quant_type four_vectors frames qscale
+# name size source gop quant_type four_vectors frames qscale [rate]
 streams='
 s160_q0_g25      160x120 testsrc2   25  0 0 50  3
 s160_q1_mv4_g250 160x120 mandelbrot 250 1 1 60  4
 s320_q0_mv4_g25  320x240 testsrc2   25  0 1 40  4
 s320_q1_g250     320x240 mandelbrot 250 1 0 40  5
+l160_q0_g25      160x120 testsrc2   25  0 0 250 3
+l160_q1_mv4_g25  160x120 testsrc2   25  1 1 250 4
+l160_q0_mv4_g250 160x120 mandelbrot 250 0 1 250 3
+l160_q1_g250     160x120 mandelbrot 250 1 0 250 4
+l160_q0_g25_ntsc 160x120 testsrc2   25  0 0 250 3 30000/1001
+l168_q0_mv4_g25  168x128 testsrc2   25  0 1 250 3
 l320_q0_g250     320x240 testsrc2   250 0 0 250 3
 l640_q0_mv4_g25  640x480 testsrc2   25  0 1 100 3
 l640_q1_g250     640x480 mandelbrot 250 1 0 250 4
 l640_q0_g250     640x480 testsrc2   250 0 0 250 4
 l704_q0_mv4_g250 704x480 testsrc2   250 0 1 250 4
 l704_q1_g25      704x480 mandelbrot 25  1 0 100 3
-raw160_q1_matrix 160x120 testsrc2   250 1 0 20  4
-'
+raw160_q1_matrix 160x120 testsrc2   250 1 0 20  4'
 
 # A non-default matrix (row-major, as FFmpeg takes it) for the raw stream.
 matrix=$(awk 'BEGIN { for (i = 0; i < 64; i++) printf "%s%d", (i ? "," : ""), 8 + i % 8 + int(i / 8) * 2 }')
@@ -42,7 +47,7 @@ want() {
     return 1
 }
 
-echo "$streams" | while read -r name size src gop qt mv4 frames q; do
+echo "$streams" | while read -r name size src gop qt mv4 frames q rate; do
     [ -n "$name" ] || continue
     want "$name" "$@" || continue
     flags=""
@@ -53,7 +58,7 @@ echo "$streams" | while read -r name size src gop qt mv4 frames q; do
     tmp="$out/$name.raw.$$.m4v"
     # shellcheck disable=SC2086
     ffmpeg -nostdin -hide_banner -loglevel error -y \
-        -f lavfi -i "$src=size=$size:rate=25" -frames:v "$frames" \
+        -f lavfi -i "$src=size=$size:rate=${rate:-25}" -frames:v "$frames" \
         -c:v mpeg4 -threads 1 -g "$gop" -bf 0 -qscale:v "$q" -mpeg_quant "$qt" $flags \
         -f m4v "$tmp"
     case "$name" in

@@ -23,8 +23,11 @@ constexpr int kErrorUsed = 4;
 size_t luma_alloc(int w, int h) { return static_cast<size_t>(w + 2 * kLumaBorder) * (h + 2 * kLumaBorder); }
 size_t chroma_alloc(int w, int h) { return static_cast<size_t>(w / 2 + 2 * kChromaBorder) * (h / 2 + 2 * kChromaBorder); }
 
+// For the decoded area of any stream up to w x h: whole macroblocks.
 bool alloc_frame(Frame& f, int w, int h)
 {
+    w = (w + 15) & ~15;
+    h = (h + 15) & ~15;
     size_t sizes[3] = {luma_alloc(w, h), chroma_alloc(w, h), chroma_alloc(w, h)};
     for (int p = 0; p < 3; ++p) {
         f.alloc[p] = static_cast<uint8_t*>(std::calloc(sizes[p], 1));
@@ -65,8 +68,10 @@ void setup_geometry(Mpeg4State& s, const DECODER& d)
     s.pic_h = d.height;
     s.mb_cols = (d.width + 15) / 16;
     s.mb_rows = (d.height + 15) / 16;
-    s.stride[0] = d.width + 2 * kLumaBorder;
-    s.stride[1] = s.stride[2] = d.width / 2 + 2 * kChromaBorder;
+    s.coded_w = 16 * s.mb_cols;
+    s.coded_h = 16 * s.mb_rows;
+    s.stride[0] = s.coded_w + 2 * kLumaBorder;
+    s.stride[1] = s.stride[2] = s.coded_w / 2 + 2 * kChromaBorder;
     for (Frame* f : {&s.ref, &s.cur})
         for (int p = 0; p < 3; ++p)
             f->plane[p] = f->alloc[p] + plane_offset(p, s.stride[p]);
@@ -77,6 +82,7 @@ void setup_geometry(Mpeg4State& s, const DECODER& d)
     }
     std::memset(s.mbs, 0, sizeof(MbInfo) * s.mb_cols * s.mb_rows);
     std::memset(s.mvs, 0, sizeof(Mv) * 4 * s.mb_cols * s.mb_rows);
+    s.have_ref = false;
 }
 
 void replicate_borders(uint8_t* origin, int stride, int w, int h, int border)
@@ -148,6 +154,10 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
         return fail(used);
 
     const bool decodable = s.vop.coded && (s.vop.coding_type == kVopI || s.vop.coding_type == kVopP);
+    // Anything but an I-picture builds on the reference; without one it
+    // would show whatever the planes held, as if it were a picture.
+    if (!s.have_ref && !(decodable && s.vop.coding_type == kVopI))
+        return fail(used);
     if (decodable) {
         s.error = !decode_macroblocks(s);
         if (s.error)
@@ -167,10 +177,11 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
             s.vop.quant = qp;
             deblock_luma(s.cur.plane[0], s.stride[0], s.pic_w, s.pic_h, qp);
         }
-        replicate_borders(s.cur.plane[0], s.stride[0], s.pic_w, s.pic_h, kLumaBorder);
+        replicate_borders(s.cur.plane[0], s.stride[0], s.coded_w, s.coded_h, kLumaBorder);
         for (int p = 1; p < 3; ++p)
-            replicate_borders(s.cur.plane[p], s.stride[p], s.pic_w / 2, s.pic_h / 2, kChromaBorder);
+            replicate_borders(s.cur.plane[p], s.stride[p], s.coded_w / 2, s.coded_h / 2, kChromaBorder);
         std::swap(s.ref, s.cur);
+        s.have_ref = true;
     }
     // Otherwise (vop_coded 0, B or sprite pictures) the previous picture is repeated.
     d->first_call = 0;

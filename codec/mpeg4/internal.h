@@ -53,6 +53,9 @@ struct Mpeg4State {
 
     // Geometry of the stream, set up on the first call.
     int pic_w = 0, pic_h = 0;
+    // The decoded area: whole macroblocks. The reference keeps all of it and
+    // is extended from its edges (clause 7.6.4), not from the picture's.
+    int coded_w = 0, coded_h = 0;
     int mb_cols = 0, mb_rows = 0;
     int stride[3] = {0, 0, 0};
     int time_inc_resolution = 0;
@@ -65,6 +68,8 @@ struct Mpeg4State {
 
     mpeg4::VopHeader vop;
     bool error = false;
+    // A picture was decoded at this geometry; until then only an I-picture is.
+    bool have_ref = false;
 
     mpeg4::Frame ref; // last good picture, borders replicated
     mpeg4::Frame cur; // picture being decoded; swapped with ref after success

@@ -1,9 +1,9 @@
 // Macroblock layer, clause 6.2.7 / 7.4 / 7.6 of ISO/IEC 14496-2, for
 // rectangular I- and P-pictures without video packets.
 //
-// Macroblocks are written straight into the bordered current frame: a
-// macroblock reaching past the right or bottom edge lands in the border,
-// which the border replication overwrites afterwards.
+// Macroblocks are written straight into the current frame, whose decoded
+// area is whole macroblocks: the part of a macroblock past the picture's
+// right or bottom edge is kept, as the next picture predicts from it.
 #include "codec/mpeg4/macroblock.h"
 
 #include "codec/mpeg4/internal.h"
@@ -128,8 +128,8 @@ inline void add_block(const int32_t* b, uint8_t* dst, int stride)
 struct Ctx {
     Mpeg4State& s;
     BitReader& br;
-    int w, h;    // luma picture size
-    int cw, ch;  // chroma picture size
+    int w, h;    // luma decoded area, whole macroblocks
+    int cw, ch;  // chroma decoded area
     uint8_t* cur[3];
     const uint8_t* ref[3];
     int stride[3];
@@ -383,10 +383,10 @@ bool decode_macroblocks(Mpeg4State& s)
         c.ref[p] = s.ref.plane[p];
         c.stride[p] = s.stride[p];
     }
-    c.w = s.pic_w;
-    c.h = s.pic_h;
-    c.cw = s.pic_w / 2;
-    c.ch = s.pic_h / 2;
+    c.w = s.coded_w;
+    c.h = s.coded_h;
+    c.cw = s.coded_w / 2;
+    c.ch = s.coded_h / 2;
 
     BitReader& br = s.br;
     const bool is_p = s.vop.coding_type == kVopP;

@@ -25,7 +25,9 @@ struct StreamCase {
 // Names as in scripts/make-mpeg4-streams.sh; "s" streams are committed.
 const StreamCase kStreams[] = {
     {"s160_q0_g25", true},      {"s160_q1_mv4_g250", true}, {"s320_q0_mv4_g25", true},
-    {"s320_q1_g250", true},     {"l320_q0_g250", false},    {"l640_q0_mv4_g25", false},
+    {"s320_q1_g250", true},     {"l160_q0_g25", false},     {"l160_q1_mv4_g25", false},
+    {"l160_q0_mv4_g250", false}, {"l160_q1_g250", false},   {"l160_q0_g25_ntsc", false},
+    {"l168_q0_mv4_g25", false}, {"l320_q0_g250", false},    {"l640_q0_mv4_g25", false},
     {"l640_q1_g250", false},    {"l640_q0_g250", false},    {"l704_q0_mv4_g250", false},
     {"l704_q1_g25", false},
 };
@@ -124,13 +126,10 @@ TEST_P(Conformance, matches_libavcodec_within_the_profile_bound)
                 "V mean %6.2f min %6.2f\n",
                 sc.name, profile == DECODER_PROFILE_VIEWER ? "viewer" : "motion", w, h, calls.size() - 1,
                 st[0].sum / n, st[0].min, st[1].sum / n, st[1].min, st[2].sum / n, st[2].min);
-    for (const PlaneStats& p : st) {
-        if (profile == DECODER_PROFILE_VIEWER) {
-            EXPECT_GE(p.min, 40.0);
-            EXPECT_GE(p.sum / n, 45.0);
-        } else {
-            EXPECT_GE(p.min, 30.0);
-        }
+    // Every picture, not the mean: a drifting reference shows in the worst ones.
+    for (int p = 0; p < 3; ++p) {
+        const double bound = profile == DECODER_PROFILE_VIEWER ? (p == 0 ? 48.0 : 45.0) : 40.0;
+        EXPECT_GE(st[p].min, bound) << "plane " << p;
     }
 }
 

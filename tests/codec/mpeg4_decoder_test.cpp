@@ -254,6 +254,36 @@ TEST(Mpeg4Decoder, repeated_pictures_and_failed_pictures_leave_the_reference_alo
     EXPECT_TRUE(std::equal(want2.begin(), want2.begin() + frame, out.begin()));
 }
 
+TEST(Mpeg4Decoder, a_picture_that_predicts_from_no_decoded_picture_fails)
+{
+    Recorded rec = recorded("s160_q0_g25.m4v");
+    const std::vector<uint8_t> gov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x07};
+    const auto first = rec.call(0), p1 = rec.call(1);
+    BitWriter uncoded;
+    mpeg4test::put_vop(uncoded, 1, 5, 5, 0, 1, 0, 0);
+    uncoded.stuff();
+    // Another encoder's group-of-VOP header fails the first call; what follows it
+    // until a decoded I-picture has nothing to predict from.
+    const struct {
+        std::vector<uint8_t> before, then;
+    } cases[] = {{join(gov, first), p1}, {{}, p1}, {{}, uncoded.bytes}};
+    for (const auto& c : cases) {
+        Dec dec(DECODER_PROFILE_VIEWER);
+        std::vector<uint8_t> out(6 * 1024 * 768, kSentinel);
+        int used = -1;
+        if (!c.before.empty()) {
+            EXPECT_EQ(decode(dec.d, out, c.before, &used), 1);
+        }
+        EXPECT_EQ(decode(dec.d, out, c.then, &used), 1);
+        EXPECT_EQ(used, 4);
+        EXPECT_EQ(dec.d->first_call, 1);
+        EXPECT_EQ(out[0], kSentinel);
+        // The next I-picture starts the stream as usual.
+        ASSERT_EQ(decode(dec.d, out, first, &used), 0);
+        EXPECT_EQ(decode(dec.d, out, p1, &used), 0);
+    }
+}
+
 // A 16x16 stream whose first picture is flat, then `tail` as the next picture.
 int decode_after_flat(BitWriter& tail, bool intra_tail)
 {
