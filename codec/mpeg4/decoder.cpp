@@ -195,7 +195,15 @@ extern "C" {
 
 DECODER* decoder_create_profile(int profile)
 {
+    const bool viewer = profile == DECODER_PROFILE_VIEWER;
+    return decoder_create_sized(profile, viewer ? 1024 : 640, viewer ? 768 : 480);
+}
+
+DECODER* decoder_create_sized(int profile, int width, int height)
+{
     if (profile != DECODER_PROFILE_VIEWER && profile != DECODER_PROFILE_MOTION)
+        return nullptr;
+    if (width < 1 || height < 1 || width > 4096 || height > 4096)
         return nullptr;
     DECODER* d = static_cast<DECODER*>(std::calloc(1, sizeof(DECODER)));
     if (!d)
@@ -208,8 +216,8 @@ DECODER* decoder_create_profile(int profile)
     d->state = s;
     const bool viewer = profile == DECODER_PROFILE_VIEWER;
     s->profile = viewer ? Profile::Viewer : Profile::Motion;
-    s->create_w = viewer ? 1024 : 640;
-    s->create_h = viewer ? 768 : 480;
+    s->create_w = width;
+    s->create_h = height;
     s->idct = viewer ? idct_512 : idct_128;
     s->mc = &mc_kernels_c();
     const int w = s->create_w, h = s->create_h;

@@ -45,6 +45,9 @@ DECODER* decoder_create(void);
 #ifdef CAMCTL_INTERNAL_API
 /* Either profile; null for an unknown profile or when memory runs out. */
 DECODER* decoder_create_profile(int profile);
+/* Either profile at another creation size, 1 to 4096 each way (the fuzz target's small
+ * decoders); null as above or for a size out of range. */
+DECODER* decoder_create_sized(int profile, int width, int height);
 #endif
 
 /* Decodes one picture (on the first call: the stream headers and one picture).
