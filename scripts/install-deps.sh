@@ -11,11 +11,12 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   portaudio19-dev
   libcpp-httplib-dev
-  libavcodec-dev libavutil-dev libswscale-dev libyuv-dev
+  libavcodec-dev libavutil-dev libswscale-dev libyuv-dev libxvidcore-dev
   libspandsp-dev
   ffmpeg curl
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  linux-perf valgrind
 )
 
 missing=()
