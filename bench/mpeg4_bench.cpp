@@ -5,9 +5,11 @@
 //   mpeg4_bench [seconds per stream, default 6]
 //   mpeg4_bench --only ours|motion|lavc|xvid STREAM [passes]   one decoder alone, for profilers
 //   mpeg4_bench --sums   checksums of this decoder's output on every conformance stream
+// CAMCTL_MPEG4_DSP=c|sse2|avx2 chooses this decoder's kernels.
 //
 // Streams come from scripts/make-mpeg4-streams.sh (made here when missing).
 #include "codec/mpeg4/decoder.h"
+#include "codec/mpeg4/dsp.h"
 #include "tests/codec/mpeg4_narrow.h"
 #include "tests/codec/mpeg4_reference.h"
 
@@ -206,6 +208,12 @@ int main(int argc, char** argv)
     init.version = XVID_VERSION;
     xvid_global(nullptr, XVID_GBL_INIT, &init, nullptr);
 
+    // CAMCTL_MPEG4_DSP=c|sse2|avx2 picks the kernels (the fastest the CPU has by default).
+    if (const char* level = std::getenv("CAMCTL_MPEG4_DSP")) {
+        for (auto l : {mpeg4::DspLevel::C, mpeg4::DspLevel::Sse2, mpeg4::DspLevel::Avx2})
+            if (std::strcmp(level, mpeg4::DspLevelName(l)) == 0 && !mpeg4::DspForce(l))
+                return 1;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "--sums") == 0)
         return sums();
     if (argc >= 4 && std::strcmp(argv[1], "--only") == 0)

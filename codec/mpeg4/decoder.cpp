@@ -175,7 +175,7 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
             int qp = s.profile == Profile::Viewer ? viewer_filter_strength(s.vop.coding_type, s.vop.quant)
                                                   : s.vop.quant;
             s.vop.quant = qp;
-            deblock_luma(s.cur.plane[0], s.stride[0], s.pic_w, s.pic_h, qp);
+            deblock_luma(s.cur.plane[0], s.stride[0], s.pic_w, s.pic_h, qp, s.dsp);
         }
         replicate_borders(s.cur.plane[0], s.stride[0], s.coded_w, s.coded_h, kLumaBorder);
         for (int p = 1; p < 3; ++p)
@@ -218,8 +218,9 @@ DECODER* decoder_create_sized(int profile, int width, int height)
     s->profile = viewer ? Profile::Viewer : Profile::Motion;
     s->create_w = width;
     s->create_h = height;
-    s->idct = viewer ? idct_512 : idct_128;
-    s->mc = &mc_kernels_c();
+    s->dsp = &DspBest();
+    s->idct = s->dsp->idct[viewer ? 0 : 1];
+    s->mc = &s->dsp->mc;
     const int w = s->create_w, h = s->create_h;
     const size_t mbs = static_cast<size_t>((w + 15) / 16) * ((h + 15) / 16);
     s->mbs = static_cast<MbInfo*>(std::calloc(mbs, sizeof(MbInfo)));

@@ -4,6 +4,7 @@
 
 #include "codec/mpeg4/bitreader.h"
 #include "codec/mpeg4/decoder.h"
+#include "codec/mpeg4/dsp.h"
 #include "codec/mpeg4/idct.h"
 #include "codec/mpeg4/motion.h"
 
@@ -78,7 +79,8 @@ struct Mpeg4State {
     uint8_t* work = nullptr; // doubled-output work area
 
     mpeg4::BitReader br;
-    mpeg4::IdctFn idct = nullptr;
+    const mpeg4::Dsp* dsp = nullptr;
+    mpeg4::IdctFn idct = nullptr; // the profile's transform from dsp
     const mpeg4::McKernels* mc = nullptr;
     alignas(16) int32_t block[64];
 };

@@ -111,20 +111,6 @@ inline bool read_coefficients(BitReader& br, const std::array<CoefSlot, (1 << kC
     }
 }
 
-inline void put_block(const int32_t* b, uint8_t* dst, int stride)
-{
-    for (int y = 0; y < 8; ++y, dst += stride)
-        for (int x = 0; x < 8; ++x)
-            dst[x] = static_cast<uint8_t>(std::clamp(b[8 * y + x], 0, 255));
-}
-
-inline void add_block(const int32_t* b, uint8_t* dst, int stride)
-{
-    for (int y = 0; y < 8; ++y, dst += stride)
-        for (int x = 0; x < 8; ++x)
-            dst[x] = static_cast<uint8_t>(std::clamp(b[8 * y + x] + dst[x], 0, 255));
-}
-
 struct Ctx {
     Mpeg4State& s;
     BitReader& br;
@@ -268,7 +254,7 @@ bool decode_intra_mb(Ctx& c, int mbx, int mby, MbInfo& mb, int cbp, bool ac_pred
         s.idct(blk, rows);
         int stride;
         uint8_t* dst = block_dst(c, mbx, mby, b, &stride);
-        put_block(blk, dst, stride);
+        s.dsp->put_block(blk, dst, stride);
     }
     return true;
 }
@@ -313,7 +299,7 @@ bool decode_inter_residual(Ctx& c, int mbx, int mby, int qp, int cbp)
         s.idct(blk, rows);
         int stride;
         uint8_t* dst = block_dst(c, mbx, mby, b, &stride);
-        add_block(blk, dst, stride);
+        s.dsp->add_block(blk, dst, stride);
     }
     return true;
 }

@@ -1,5 +1,7 @@
 #include "codec/mpeg4/postfilter.h"
 
+#include "codec/mpeg4/dsp.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <atomic>
@@ -84,16 +86,29 @@ void deblock_set(uint8_t* p, int step, int qp)
         filter_set<0>(p, step, qp);
 }
 
-void deblock_luma(uint8_t* y, int stride, int width, int height, int qp)
+void deblock_horizontal_edge_c(uint8_t* p, int stride, int count, int qp)
 {
+    for (int x = 0; x < count; ++x)
+        filter_set<0>(p + x, stride, qp);
+}
+
+void deblock_vertical_edge_c(uint8_t* p, int stride, int count, int qp)
+{
+    for (int r = 0; r < count; ++r)
+        filter_set<1>(p + static_cast<ptrdiff_t>(r) * stride, 1, qp);
+}
+
+// The sets along one edge are independent; one edge sees what the edges before it changed.
+void deblock_luma(uint8_t* y, int stride, int width, int height, int qp, const Dsp* dsp)
+{
+    const DeblockFn across_rows = dsp ? dsp->deblock_horizontal_edge : deblock_horizontal_edge_c;
+    const DeblockFn across_columns = dsp ? dsp->deblock_vertical_edge : deblock_vertical_edge_c;
     if (height >= 9) {
         for (int row = 8; row + 4 < height; row += 8)
-            for (int x = 0; x < width; ++x)
-                filter_set<0>(y + static_cast<ptrdiff_t>(row - 5) * stride + x, stride, qp);
+            across_rows(y + static_cast<ptrdiff_t>(row - 5) * stride, stride, width, qp);
     }
     for (int col = 8; col + 4 < width; col += 8)
-        for (int r = 0; r < height; ++r)
-            filter_set<1>(y + static_cast<ptrdiff_t>(r) * stride + col - 5, 1, qp);
+        across_columns(y + col - 5, stride, height, qp);
 }
 
 int viewer_filter_strength(int coding_type, int vop_quant)

@@ -6,9 +6,16 @@
 
 namespace mpeg4 {
 
-// Horizontal block edges first, then vertical ones, in place. Edges whose
-// ten-sample window would leave the picture are skipped.
-void deblock_luma(uint8_t* y, int stride, int width, int height, int qp);
+struct Dsp;
+
+// Horizontal block edges first, then vertical ones, in place, with the
+// edge kernels of `dsp` (the plain ones when null). Edges whose ten-sample
+// window would leave the picture are skipped.
+void deblock_luma(uint8_t* y, int stride, int width, int height, int qp, const Dsp* dsp = nullptr);
+
+// The plain edge kernels (see DeblockFn).
+void deblock_horizontal_edge_c(uint8_t* p, int stride, int count, int qp);
+void deblock_vertical_edge_c(uint8_t* p, int stride, int count, int qp);
 
 // One ten-sample set s[0] .. s[9] `step` apart, edge between s[4] and s[5].
 void deblock_set(uint8_t* s, int step, int qp);
