@@ -37,6 +37,7 @@ DSP_INLINE __m128i average(__m128i a, __m128i b, __m128i low)
 template <int N>
 void put_full(uint8_t* d, int ds, const uint8_t* s, int ss, int)
 {
+#pragma GCC unroll 16
     for (int y = 0; y < N; ++y, d += ds, s += ss)
         store_row<N>(d, load_row<N>(s));
 }
@@ -45,6 +46,7 @@ template <int N>
 void put_h(uint8_t* d, int ds, const uint8_t* s, int ss, int rounding)
 {
     const __m128i low = _mm_set1_epi8(static_cast<char>(rounding));
+#pragma GCC unroll 16
     for (int y = 0; y < N; ++y, d += ds, s += ss)
         store_row<N>(d, average(load_row<N>(s), load_row<N>(s + 1), low));
 }

@@ -29,6 +29,8 @@ DSP_INLINE V8 splat(int k) { return {_mm256_set1_epi32(k)}; }
 DSP_INLINE V8 operator+(V8 a, V8 b) { return {_mm256_add_epi32(a.v, b.v)}; }
 DSP_INLINE V8 operator-(V8 a, V8 b) { return {_mm256_sub_epi32(a.v, b.v)}; }
 DSP_INLINE V8 operator|(V8 a, V8 b) { return {_mm256_or_si256(a.v, b.v)}; }
+// Lanes 1 .. 7 of a.
+DSP_INLINE V8 past_first(V8 a) { return {_mm256_blend_epi32(a.v, _mm256_setzero_si256(), 1)}; }
 DSP_INLINE V8 mul(V8 a, int k) { return {_mm256_mullo_epi32(a.v, _mm256_set1_epi32(k))}; }
 template <int N>
 DSP_INLINE V8 sra(V8 a)
@@ -40,6 +42,7 @@ DSP_INLINE V8 outside(V8 a, int bound)
     return {_mm256_or_si256(_mm256_cmpgt_epi32(a.v, _mm256_set1_epi32(bound)),
                             _mm256_cmpgt_epi32(_mm256_set1_epi32(-bound), a.v))};
 }
+// Whether any bit is set (of a mask, or of any value).
 DSP_INLINE bool any(V8 m) { return !_mm256_testz_si256(m.v, m.v); }
 DSP_INLINE void transpose(V8* r)
 {
@@ -76,6 +79,7 @@ DSP_INLINE V8 splat(int k) { return {_mm_set1_epi32(k), _mm_set1_epi32(k)}; }
 DSP_INLINE V8 operator+(V8 a, V8 b) { return {_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)}; }
 DSP_INLINE V8 operator-(V8 a, V8 b) { return {_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)}; }
 DSP_INLINE V8 operator|(V8 a, V8 b) { return {_mm_or_si128(a.lo, b.lo), _mm_or_si128(a.hi, b.hi)}; }
+DSP_INLINE V8 past_first(V8 a) { return {_mm_and_si128(a.lo, _mm_set_epi32(-1, -1, -1, 0)), a.hi}; }
 // SSE2 has no 32-bit low multiply: two unsigned 32x32->64 ones, whose low halves are the same.
 DSP_INLINE __m128i mul32(__m128i a, __m128i k)
 {
@@ -99,7 +103,11 @@ DSP_INLINE __m128i outside4(__m128i a, int bound)
     return _mm_or_si128(_mm_cmpgt_epi32(a, _mm_set1_epi32(bound)), _mm_cmpgt_epi32(_mm_set1_epi32(-bound), a));
 }
 DSP_INLINE V8 outside(V8 a, int bound) { return {outside4(a.lo, bound), outside4(a.hi, bound)}; }
-DSP_INLINE bool any(V8 m) { return _mm_movemask_epi8(_mm_or_si128(m.lo, m.hi)) != 0; }
+// Whether any bit is set (of a mask, or of any value).
+DSP_INLINE bool any(V8 m)
+{
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_or_si128(m.lo, m.hi), _mm_setzero_si128())) != 0xFFFF;
+}
 DSP_INLINE void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
 {
     const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpackhi_epi32(a, b);
@@ -181,11 +189,25 @@ DSP_INLINE void butterfly(const V8* x, V8* y, V8& rot_inputs)
 template <const IdctConsts& K, IdctFn Plain>
 DSP_INLINE void idct_lanes(int32_t* block, unsigned row_mask)
 {
+    constexpr int kFinal = 2 * K.shift;
     V8 x[8];
-    V8 bad = splat(0);
+    V8 bad = splat(0), ac = splat(0);
     for (int i = 0; i < 8; ++i) {
         x[i] = load8(block + 8 * i);
         bad = bad | outside(x[i], kIdctInputMax);
+        ac = ac | (i ? x[i] : past_first(x[i]));
+    }
+    if (!any(ac)) {
+        // DC alone, as common as any block: the full transform reduces to the column
+        // rotation's rounding constant, in 64 bits like the plain one.
+        const int64_t e = int64_t{K.c4} * K.c4 * block[0] + (int64_t{1} << (kFinal - 1));
+        const V8 mid = splat(static_cast<int32_t>(e >> kFinal));
+        const V8 up = splat(static_cast<int32_t>((e + 128) >> kFinal));
+        const V8 down = splat(static_cast<int32_t>((e - 128) >> kFinal));
+        const V8 rows[8] = {mid, up, up, mid, mid, down, down, mid};
+        for (int i = 0; i < 8; ++i)
+            store8(block + 8 * i, rows[i]);
+        return;
     }
     if (any(bad))
         return Plain(block, row_mask);
@@ -203,7 +225,6 @@ DSP_INLINE void idct_lanes(int32_t* block, unsigned row_mask)
         return Plain(block, row_mask);
     V8 out[8], unused;
     butterfly<K, true>(rows, out, unused);
-    constexpr int kFinal = 2 * K.shift;
     for (int i = 0; i < 8; ++i)
         store8(block + 8 * i, sra<kFinal>(out[i] + splat(1 << (kFinal - 1))));
 }

@@ -61,7 +61,8 @@ inline bool read_coefficients(BitReader& br, const std::array<CoefSlot, (1 << kC
         if (c.last != 2) {
             last = c.last;
             run = c.run;
-            level = ((w >> (63 - c.len)) & 1) ? -c.level : c.level;
+            const int sign = -static_cast<int>((w >> (63 - c.len)) & 1);
+            level = (c.level ^ sign) - sign;
             taken += c.len + 1;
             at += static_cast<size_t>(c.len + 1);
         } else {
@@ -190,9 +191,13 @@ bool decode_intra_mb(Ctx& c, int mbx, int mby, MbInfo& mb, int cbp, bool ac_pred
         }
 
         const uint8_t* scan = !ac_pred ? kZigzag : from_up ? kAltHorizontal : kAltVertical;
+        uint8_t coded[64]; // raster positions the codes wrote, each once
+        int ncoded = 0;
         if (cbp & (32 >> b)) {
-            if (!read_coefficients(br, kIntraLookup, kIntraMax, scan, 1,
-                                   [blk](int i, int level) { blk[i] = level; }))
+            if (!read_coefficients(br, kIntraLookup, kIntraMax, scan, 1, [&](int i, int level) {
+                    blk[i] = level;
+                    coded[ncoded++] = static_cast<uint8_t>(i);
+                }))
                 return false;
         }
 
@@ -219,39 +224,44 @@ bool decode_intra_mb(Ctx& c, int mbx, int mby, MbInfo& mb, int cbp, bool ac_pred
             store[7 + i] = blk[8 * i];
         }
 
-        // Dequantise.
-        unsigned rows = 0;
+        // Dequantise the coded positions, then the predicted first row or column: every
+        // non-zero position once, without walking all 63.
+        const int axis = ac_pred && pm ? (from_up ? 1 : 8) : 0; // step along the predicted edge
+        auto on_axis = [axis](int i) { return axis == 1 ? i < 8 : axis == 8 && (i & 7) == 0; };
         blk[0] *= scaler;
         if (s.quant_type) {
             const uint8_t* m = s.intra_matrix;
             int sum = blk[0];
             bool any = blk[0] != 0;
-            rows = 1;
-            for (int i = 1; i < 64; ++i) {
+            auto deq = [&](int i) {
                 if (blk[i]) {
                     blk[i] = clamp12(blk[i] * m[i] * qp / 8);
                     sum += blk[i];
                     any = true;
-                    rows |= 1u << (i >> 3);
                 }
-            }
-            if (any && !(sum & 1)) {
+            };
+            for (int k = 0; k < ncoded; ++k)
+                if (!on_axis(coded[k]))
+                    deq(coded[k]);
+            for (int k = 1; axis && k < 8; ++k)
+                deq(k * axis);
+            if (any && !(sum & 1))
                 blk[63] ^= 1;
-                rows |= 0x80;
-            }
         } else {
             const int odd = (qp & 1) ? 0 : 1;
-            for (int i = 1; i < 64; ++i) {
-                int l = blk[i];
-                if (l) {
-                    int a = qp * (2 * std::abs(l) + 1) - odd;
-                    blk[i] = l < 0 ? -a : a;
-                    rows |= 1u << (i >> 3);
-                }
-            }
-            rows |= 1;
+            auto deq = [&](int i) {
+                const int l = blk[i];
+                const int sign = l >> 31;
+                const int a = qp * (2 * ((l ^ sign) - sign) + 1) - odd;
+                blk[i] = l ? (a ^ sign) - sign : 0;
+            };
+            for (int k = 0; k < ncoded; ++k)
+                if (!on_axis(coded[k]))
+                    deq(coded[k]);
+            for (int k = 1; axis && k < 8; ++k)
+                deq(k * axis);
         }
-        s.idct(blk, rows);
+        s.idct(blk, 0xFF);
         int stride;
         uint8_t* dst = block_dst(c, mbx, mby, b, &stride);
         s.dsp->put_block(blk, dst, stride);
@@ -267,36 +277,34 @@ bool decode_inter_residual(Ctx& c, int mbx, int mby, int qp, int cbp)
             continue;
         int32_t* blk = s.block;
         std::memset(blk, 0, sizeof(s.block));
-        unsigned rows = 0;
         bool ok;
         if (s.quant_type) {
             const uint8_t* m = s.inter_matrix;
             int sum = 0;
+            bool any = false;
             ok = read_coefficients(c.br, kInterLookup, kInterMax, kZigzag, 0, [&](int i, int l) {
                 if (!l)
                     return;
                 int v = clamp12((2 * l + (l > 0 ? 1 : -1)) * m[i] * qp / 16);
                 blk[i] = v;
                 sum += v;
-                rows |= 1u << (i >> 3);
+                any = true;
             });
-            if (rows && !(sum & 1)) { // mismatch control
+            if (any && !(sum & 1)) // mismatch control
                 blk[63] ^= 1;
-                rows |= 0x80;
-            }
         } else {
             const int odd = (qp & 1) ? 0 : 1;
             ok = read_coefficients(c.br, kInterLookup, kInterMax, kZigzag, 0, [&](int i, int l) {
-                if (!l)
-                    return;
-                int a = qp * (2 * std::abs(l) + 1) - odd;
-                blk[i] = l < 0 ? -a : a;
-                rows |= 1u << (i >> 3);
+                // Sign applied without a branch: it is as random as the data.
+                const int sign = l >> 31;
+                const int a = qp * (2 * ((l ^ sign) - sign) + 1) - odd;
+                blk[i] = l ? (a ^ sign) - sign : 0;
             });
         }
         if (!ok)
             return false;
-        s.idct(blk, rows);
+        // The vector transforms take every row alike; the plain one still skips zero rows.
+        s.idct(blk, 0xFF);
         int stride;
         uint8_t* dst = block_dst(c, mbx, mby, b, &stride);
         s.dsp->add_block(blk, dst, stride);

@@ -16,6 +16,7 @@ camctl_add_test(mpeg4_tests
     ${CMAKE_CURRENT_LIST_DIR}/mpeg4_c_api.c
     ${CMAKE_CURRENT_LIST_DIR}/mpeg4_conformance_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mpeg4_decoder_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mpeg4_dsp_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mpeg4_kernels_test.cpp
   LIBS codec mpeg4_testsupport)
 target_compile_definitions(mpeg4_tests PRIVATE
