@@ -55,17 +55,17 @@ inline void Pixel(const Tables& t, int y, int u, int v, uint8_t* out)
     out[2] = t.clamp[(yt + t.vRed[v]) >> 16];
 }
 
-void Convert(const Tables& t, const uint8_t* yPlane, const uint8_t* uPlane, const uint8_t* vPlane,
-             uint8_t* rgb, int width, int height)
+void Convert(const Tables& t, const uint8_t* yPlane, size_t yStride, const uint8_t* uPlane,
+             size_t uStride, const uint8_t* vPlane, size_t vStride, uint8_t* rgb, int width,
+             int height)
 {
     const yuv2rgb::RowPairKernel kernel = yuv2rgb::KernelFor(yuv2rgb::Current());
     const size_t rowBytes = size_t(width) * 3;
-    const int chromaWidth = width / 2;
     for (int k = 0; k < height / 2; ++k) {
-        const uint8_t* y0 = yPlane + size_t(2 * k) * size_t(width);
-        const uint8_t* y1 = y0 + width;
-        const uint8_t* u = uPlane + size_t(k) * size_t(chromaWidth);
-        const uint8_t* v = vPlane + size_t(k) * size_t(chromaWidth);
+        const uint8_t* y0 = yPlane + size_t(2 * k) * yStride;
+        const uint8_t* y1 = y0 + yStride;
+        const uint8_t* u = uPlane + size_t(k) * uStride;
+        const uint8_t* v = vPlane + size_t(k) * vStride;
         uint8_t* out0 = rgb + size_t(height - 1 - 2 * k) * rowBytes;
         uint8_t* out1 = rgb + size_t(height - 2 - 2 * k) * rowBytes;
         const int done = kernel ? kernel(y0, y1, u, v, out0, out1, width) : 0;
@@ -183,7 +183,19 @@ extern "C" void ConvertYUVtoRGB(unsigned char* yuv, unsigned char* rgb, int widt
     if (!yuv || !rgb || !SizeSupported(width, height))
         return;
     const size_t luma = size_t(width) * size_t(height);
-    Convert(SharedTables(), yuv, yuv + luma, yuv + luma + luma / 4, rgb, width, height);
+    Convert(SharedTables(), yuv, size_t(width), yuv + luma, size_t(width / 2), yuv + luma + luma / 4,
+            size_t(width / 2), rgb, width, height);
+}
+
+int ConvertYUVtoRGBPlanes(const uint8_t* y, int yStride, const uint8_t* u, int uStride,
+                          const uint8_t* v, int vStride, uint8_t* rgb, int width, int height)
+{
+    if (!y || !u || !v || !rgb || !SizeSupported(width, height) || yStride < width ||
+        uStride < width / 2 || vStride < width / 2)
+        return 0;
+    Convert(SharedTables(), y, size_t(yStride), u, size_t(uStride), v, size_t(vStride), rgb, width,
+            height);
+    return 1;
 }
 
 void Yuv2RgbReference(int y, int u, int v, uint8_t bgr[3])
@@ -209,8 +221,16 @@ void CYuvConverter::FreeTables()
 int CYuvConverter::Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out,
                            int width, int height) const
 {
-    if (!m_tables || !y || !u || !v || !out || !SizeSupported(width, height))
+    return Convert(y, width, u, width / 2, v, width / 2, out, width, height);
+}
+
+int CYuvConverter::Convert(const uint8_t* y, int yStride, const uint8_t* u, int uStride,
+                           const uint8_t* v, int vStride, uint8_t* out, int width, int height) const
+{
+    if (!m_tables || !y || !u || !v || !out || !SizeSupported(width, height) || yStride < width ||
+        uStride < width / 2 || vStride < width / 2)
         return 0;
-    ::Convert(*m_tables, y, u, v, out, width, height);
+    ::Convert(*m_tables, y, size_t(yStride), u, size_t(uStride), v, size_t(vStride), out, width,
+              height);
     return 1;
 }

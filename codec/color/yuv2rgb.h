@@ -39,12 +39,20 @@ public:
     // 1 when converted; 0 for a size the conversion cannot do, or without tables.
     int Convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int width,
                 int height) const;
+    // The same from planes with rows `*Stride` bytes apart.
+    int Convert(const uint8_t* y, int yStride, const uint8_t* u, int uStride, const uint8_t* v,
+                int vStride, uint8_t* out, int width, int height) const;
 
     struct Tables;
 
 private:
     std::unique_ptr<Tables> m_tables;
 };
+
+// ConvertYUVtoRGB from planes with rows `*Stride` bytes apart; 1 when converted, 0 for a size
+// it cannot do.
+int ConvertYUVtoRGBPlanes(const uint8_t* y, int yStride, const uint8_t* u, int uStride,
+                          const uint8_t* v, int vStride, uint8_t* rgb, int width, int height);
 
 // The table arithmetic, for checking faster paths: one pixel's blue, green and red.
 void Yuv2RgbReference(int y, int u, int v, uint8_t bgr[3]);

@@ -56,6 +56,7 @@ void destroy_state(Mpeg4State* s)
     free_frame(s->cur);
     std::free(s->mbs);
     std::free(s->mvs);
+    std::free(s->same);
     std::free(s->work);
     delete s;
 }
@@ -82,6 +83,7 @@ void setup_geometry(Mpeg4State& s, const DECODER& d)
     }
     std::memset(s.mbs, 0, sizeof(MbInfo) * s.mb_cols * s.mb_rows);
     std::memset(s.mvs, 0, sizeof(Mv) * 4 * s.mb_cols * s.mb_rows);
+    std::memset(s.same, 0, static_cast<size_t>(s.mb_cols) * s.mb_rows);
     s.have_ref = false;
 }
 
@@ -124,6 +126,30 @@ void write_output(Mpeg4State& s, const DECODER& d, unsigned char* out)
     }
 }
 
+// The picture as it lies in the reference planes, or in `out` when doubled (written there).
+void view_output(Mpeg4State& s, const DECODER& d, unsigned char* out, DECODER_VIEW* view)
+{
+    const int w = d.width, h = d.height;
+    if (!d.upscaled) {
+        for (int p = 0; p < 3; ++p) {
+            view->plane[p] = s.ref.plane[p];
+            view->stride[p] = s.stride[p];
+        }
+        view->width = w;
+        view->height = h;
+        return;
+    }
+    write_output(s, d, out);
+    const size_t luma = 4 * static_cast<size_t>(w) * h;
+    view->plane[0] = out;
+    view->plane[1] = out + luma;
+    view->plane[2] = out + luma + luma / 4;
+    view->stride[0] = 2 * w;
+    view->stride[1] = view->stride[2] = w;
+    view->width = 2 * w;
+    view->height = 2 * h;
+}
+
 int fail(int* used)
 {
     if (used)
@@ -131,7 +157,8 @@ int fail(int* used)
     return 1;
 }
 
-int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t size, int* used)
+int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t size, int* used,
+           DECODER_VIEW* view = nullptr)
 {
     if (used)
         *used = 0;
@@ -176,6 +203,8 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
                                                   : s.vop.quant;
             s.vop.quant = qp;
             deblock_luma(s.cur.plane[0], s.stride[0], s.pic_w, s.pic_h, qp, s.dsp);
+            // Filtered samples cross macroblocks, not-coded ones too.
+            std::memset(s.same, 0, static_cast<size_t>(s.mb_cols) * s.mb_rows);
         }
         replicate_borders(s.cur.plane[0], s.stride[0], s.coded_w, s.coded_h, kLumaBorder);
         for (int p = 1; p < 3; ++p)
@@ -185,7 +214,10 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
     }
     // Otherwise (vop_coded 0, B or sprite pictures) the previous picture is repeated.
     d->first_call = 0;
-    write_output(s, *d, out);
+    if (view)
+        view_output(s, *d, out, view);
+    else
+        write_output(s, *d, out);
     return 0;
 }
 
@@ -225,8 +257,9 @@ DECODER* decoder_create_sized(int profile, int width, int height)
     const size_t mbs = static_cast<size_t>((w + 15) / 16) * ((h + 15) / 16);
     s->mbs = static_cast<MbInfo*>(std::calloc(mbs, sizeof(MbInfo)));
     s->mvs = static_cast<Mv*>(std::calloc(mbs * 4, sizeof(Mv)));
+    s->same = static_cast<uint8_t*>(std::calloc(mbs, 1));
     s->work = static_cast<uint8_t*>(std::malloc(4 * static_cast<size_t>(w) * h));
-    if (!s->mbs || !s->mvs || !s->work || !alloc_frame(s->ref, w, h) || !alloc_frame(s->cur, w, h)) {
+    if (!s->mbs || !s->mvs || !s->same || !s->work || !alloc_frame(s->ref, w, h) || !alloc_frame(s->cur, w, h)) {
         destroy_state(s);
         std::free(d);
         return nullptr;
@@ -247,6 +280,14 @@ int decoder_decode(DECODER* dec, unsigned char* out, unsigned char* data, int* u
 int decoder_decode_sized(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size, int* used)
 {
     return decode(dec, out, data, size, used);
+}
+
+int decoder_decode_view(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size, int* used,
+                        DECODER_VIEW* view)
+{
+    if (!view)
+        return fail(used);
+    return decode(dec, out, data, size, used, view);
 }
 
 int decoder_destroy(DECODER* dec)

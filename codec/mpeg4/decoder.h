@@ -62,6 +62,19 @@ int decoder_decode(DECODER* dec, unsigned char* out, unsigned char* data, int* u
  * fails the picture. */
 int decoder_decode_sized(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size,
                          int* used);
+
+/* A decoded picture where it lies: three planes and their strides. */
+typedef struct DECODER_VIEW {
+    const unsigned char* plane[3];
+    int stride[3];
+    int width, height;
+} DECODER_VIEW;
+
+/* As decoder_decode_sized, but a picture of the stream's size is not copied out: `view` points
+ * into the decoder's own planes, valid until its next call, and `out` is left alone. A doubled
+ * picture is written to `out` as usual and `view` points there. */
+int decoder_decode_view(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size,
+                        int* used, DECODER_VIEW* view);
 #endif
 
 /* 0, or -1 for null. */

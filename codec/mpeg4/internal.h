@@ -75,6 +75,11 @@ struct Mpeg4State {
     mpeg4::Frame ref; // last good picture, borders replicated
     mpeg4::Frame cur; // picture being decoded; swapped with ref after success
     mpeg4::MbInfo* mbs = nullptr;
+    // Per macroblock: cur and ref hold the same samples there (it was not coded in the picture
+    // that ref holds, so that picture copied it from the one cur holds). A not-coded macroblock
+    // then needs no copy. Cleared before a macroblock is written (so a refused picture leaves
+    // it true), and everywhere when the filter has run.
+    uint8_t* same = nullptr;
     mpeg4::Mv* mvs = nullptr; // four block vectors per macroblock
     uint8_t* work = nullptr; // doubled-output work area
 

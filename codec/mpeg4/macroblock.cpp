@@ -408,14 +408,19 @@ bool decode_macroblocks(Mpeg4State& s)
                 if (mcbpc != (is_p ? kMcbpcStuffingP : kMcbpcStuffingI))
                     break;
             }
+            uint8_t& same = s.same[mby * cols + mbx];
             if (not_coded) {
                 mb.intra = 0;
                 mb.quant = static_cast<uint8_t>(quant);
                 for (int b = 0; b < 4; ++b)
                     mv[b] = {0, 0};
-                copy_mb_from_ref(c, mbx, mby);
+                if (!same)
+                    copy_mb_from_ref(c, mbx, mby);
+                // Once the planes swap, the picture just made and the one before agree here.
+                same = 1;
                 continue;
             }
+            same = 0; // before anything is written, should the picture be refused
             // I: 0..3 intra, 4..7 intra+q. P: type = mcbpc / 4.
             int type = is_p ? mcbpc >> 2 : (mcbpc >> 2) + 3;
             int cbpc = mcbpc & 3;

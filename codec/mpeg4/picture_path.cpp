@@ -64,41 +64,40 @@ CMpeg4PicturePath::Outcome CMpeg4PicturePath::Decode(const uint8_t* frame, size_
     m_firstFrame = false;
     if (!m_decoder || prefix + size > m_input.size())
         return Outcome::Skipped;
-    if (prefix)
+    // Only the first frame needs the configuration in front; the others decode where they lie.
+    const uint8_t* input = frame;
+    if (prefix) {
         std::memcpy(m_input.data(), m_config.data(), prefix);
-    if (size)
-        std::memcpy(m_input.data() + prefix, frame, size);
+        if (size)
+            std::memcpy(m_input.data() + prefix, frame, size);
+        input = m_input.data();
+    }
     const size_t length = prefix + size;
     m_lastInput = length;
     if (prefix)
         m_firstInput = length;
 
     int used = 0;
-    const int result =
-        decoder_decode_sized(m_decoder, m_output.data(), m_input.data(), length, &used);
+    DECODER_VIEW view;
+    const int result = decoder_decode_view(m_decoder, m_output.data(), input ? input : m_input.data(),
+                                           length, &used, &view);
     m_decoder->postfilter_on = 0;
     if (result != 0)
         return Outcome::DecodeFailed;
-    int width = m_decoder->width, height = m_decoder->height;
-    if (m_decoder->upscaled) {
-        width *= 2;
-        height *= 2;
-    }
+    const int width = view.width, height = view.height;
     // A picture the buffer cannot hold is skipped, never written past it.
     if (width <= 0 || height <= 0 || width > m_profile.maxWidth || height > m_profile.maxHeight ||
         size_t(width) * size_t(height) > m_profile.maxPixels)
         return Outcome::Skipped;
-    const size_t luma = size_t(width) * size_t(height);
-    if (m_profile.sharedTables) {
-        // The exported conversion refuses the sizes it cannot do without writing.
-        if (width % 4 != 0 || height % 2 != 0)
-            return Outcome::Skipped;
-        ConvertYUVtoRGB(m_output.data(), m_rgb.data(), width, height);
-    } else if (!m_converter.Convert(m_output.data(), m_output.data() + luma,
-                                    m_output.data() + luma + luma / 4, m_rgb.data(), width,
-                                    height)) {
+    // The decoder's planes straight into the picture: no copy of the decoded picture between.
+    const int converted =
+        m_profile.sharedTables
+            ? ConvertYUVtoRGBPlanes(view.plane[0], view.stride[0], view.plane[1], view.stride[1],
+                                    view.plane[2], view.stride[2], m_rgb.data(), width, height)
+            : m_converter.Convert(view.plane[0], view.stride[0], view.plane[1], view.stride[1],
+                                  view.plane[2], view.stride[2], m_rgb.data(), width, height);
+    if (!converted)
         return Outcome::Skipped;
-    }
     m_width = width;
     m_height = height;
     return Outcome::Picture;

@@ -232,6 +232,18 @@ TEST(Mpeg4Decoder, repeated_pictures_and_failed_pictures_leave_the_reference_alo
         EXPECT_EQ(used, static_cast<int>(repeat.size()));
         EXPECT_TRUE(std::equal(prev.begin(), prev.end(), out.begin()));
     }
+    // A repeat that is filtered, then a plain one: the second shows the filtered picture.
+    {
+        Dec zones(DECODER_PROFILE_MOTION);
+        std::vector<uint8_t> filtered(6 * 640 * 480);
+        ASSERT_EQ(decode(zones.d, out, rec.call(0), &used), 0);
+        std::vector<uint8_t> first(out.begin(), out.begin() + frame);
+        ASSERT_EQ(decode(zones.d, filtered, skip.bytes, &used), 0);
+        zones.d->postfilter_on = 0;
+        ASSERT_EQ(decode(zones.d, out, skip.bytes, &used), 0);
+        EXPECT_FALSE(std::equal(first.begin(), first.end(), filtered.begin()));
+        EXPECT_TRUE(std::equal(filtered.begin(), filtered.begin() + frame, out.begin()));
+    }
 
     // Every truncation of picture 1 fails cleanly, or decodes when only
     // the stuffing is cut; then the whole picture decodes as if nothing happened.

@@ -79,6 +79,24 @@ bool ReferenceDecoder::decode(const uint8_t* data, size_t size, std::vector<Pict
     return impl_->drain(keep, frames);
 }
 
+bool ReferenceDecoder::decode(const uint8_t* data, size_t size, const Visit& visit)
+{
+    if (av_new_packet(impl_->pkt, static_cast<int>(size)) < 0)
+        return false;
+    std::memcpy(impl_->pkt->data, data, size);
+    int r = avcodec_send_packet(impl_->ctx, impl_->pkt);
+    av_packet_unref(impl_->pkt);
+    if (r < 0)
+        return false;
+    AVFrame* f = impl_->frame;
+    while ((r = avcodec_receive_frame(impl_->ctx, f)) == 0) {
+        const uint8_t* planes[3] = {f->data[0], f->data[1], f->data[2]};
+        visit(planes, f->linesize, f->width, f->height);
+        av_frame_unref(f);
+    }
+    return r == AVERROR(EAGAIN) || r == AVERROR_EOF;
+}
+
 bool ReferenceDecoder::flush(std::vector<Picture>* keep, int* frames)
 {
     if (avcodec_send_packet(impl_->ctx, nullptr) < 0)

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -21,6 +22,9 @@ public:
     // Decodes one call's bytes; appends any finished pictures (copied when
     // `keep`, else only counted).
     bool decode(const uint8_t* data, size_t size, std::vector<Picture>* keep, int* frames);
+    // Decodes one call's bytes and shows each finished picture where libavcodec keeps it.
+    using Visit = std::function<void(const uint8_t* const plane[3], const int stride[3], int width, int height)>;
+    bool decode(const uint8_t* data, size_t size, const Visit& visit);
     bool flush(std::vector<Picture>* keep, int* frames);
 
 private:
