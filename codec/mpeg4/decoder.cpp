@@ -33,9 +33,7 @@ bool alloc_frame(Frame& f, int w, int h)
         f.alloc[p] = static_cast<uint8_t*>(std::calloc(sizes[p], 1));
         if (!f.alloc[p])
             return false;
-        // A first picture predicted from nothing sees black.
-        if (p)
-            std::memset(f.alloc[p], 128, sizes[p]);
+        // No fill: nothing reads a plane before a decoded picture is in it.
     }
     return true;
 }
@@ -87,7 +85,9 @@ void setup_geometry(Mpeg4State& s, const DECODER& d)
     s.have_ref = false;
 }
 
-void replicate_borders(uint8_t* origin, int stride, int w, int h, int border)
+// The border depth is a constant so that the row fills are inline stores, not library calls.
+template <int border>
+void replicate_borders(uint8_t* origin, int stride, int w, int h)
 {
     for (int y = 0; y < h; ++y) {
         uint8_t* row = origin + static_cast<ptrdiff_t>(y) * stride;
@@ -206,9 +206,9 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
             // Filtered samples cross macroblocks, not-coded ones too.
             std::memset(s.same, 0, static_cast<size_t>(s.mb_cols) * s.mb_rows);
         }
-        replicate_borders(s.cur.plane[0], s.stride[0], s.coded_w, s.coded_h, kLumaBorder);
+        replicate_borders<kLumaBorder>(s.cur.plane[0], s.stride[0], s.coded_w, s.coded_h);
         for (int p = 1; p < 3; ++p)
-            replicate_borders(s.cur.plane[p], s.stride[p], s.coded_w / 2, s.coded_h / 2, kChromaBorder);
+            replicate_borders<kChromaBorder>(s.cur.plane[p], s.stride[p], s.coded_w / 2, s.coded_h / 2);
         std::swap(s.ref, s.cur);
         s.have_ref = true;
     }

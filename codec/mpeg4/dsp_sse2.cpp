@@ -132,9 +132,56 @@ void deblock_horizontal_edge_sse2(uint8_t* p, int stride, int count, int qp)
     deblock_horizontal_lanes(p, stride, count, qp);
 }
 
+namespace {
+
+// 8x8 bytes, the low halves of in[0..7], transposed: out[m] holds rows 2m and 2m + 1.
+DSP_INLINE void transpose_bytes(const __m128i* in, __m128i* out)
+{
+    const __m128i a0 = _mm_unpacklo_epi8(in[0], in[1]), a1 = _mm_unpacklo_epi8(in[2], in[3]);
+    const __m128i a2 = _mm_unpacklo_epi8(in[4], in[5]), a3 = _mm_unpacklo_epi8(in[6], in[7]);
+    const __m128i b0 = _mm_unpacklo_epi16(a0, a1), b1 = _mm_unpackhi_epi16(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi16(a2, a3), b3 = _mm_unpackhi_epi16(a2, a3);
+    out[0] = _mm_unpacklo_epi32(b0, b2);
+    out[1] = _mm_unpackhi_epi32(b0, b2);
+    out[2] = _mm_unpacklo_epi32(b1, b3);
+    out[3] = _mm_unpackhi_epi32(b1, b3);
+}
+
+} // namespace
+
+// Eight rows at a time: their ten samples turned into lanes by a byte transpose, filtered like
+// a horizontal edge, and s1 .. s8 turned back. Reads and writes only the ten samples of a row.
 void deblock_vertical_edge_sse2(uint8_t* p, int stride, int count, int qp)
 {
-    deblock_vertical_lanes(p, stride, count, qp);
+    const __m128i zero = _mm_setzero_si128();
+    int r = 0;
+    for (; r + 8 <= count; r += 8) {
+        uint8_t* rows[8];
+        __m128i in[8], t[4];
+        alignas(16) uint16_t tail[8];
+        for (int l = 0; l < 8; ++l) {
+            rows[l] = p + static_cast<ptrdiff_t>(r + l) * stride;
+            in[l] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[l]));
+            tail[l] = static_cast<uint16_t>(rows[l][8] | rows[l][9] << 8);
+        }
+        transpose_bytes(in, t);
+        W s[10];
+        for (int m = 0; m < 4; ++m) {
+            s[2 * m] = _mm_unpacklo_epi8(t[m], zero);
+            s[2 * m + 1] = _mm_unpackhi_epi8(t[m], zero);
+        }
+        const __m128i last = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+        s[8] = _mm_and_si128(last, _mm_set1_epi16(0xFF));
+        s[9] = _mm_srli_epi16(last, 8);
+        filter_lanes(s, qp);
+        for (int k = 0; k < 8; ++k)
+            in[k] = _mm_packus_epi16(s[k + 1], s[k + 1]);
+        transpose_bytes(in, t);
+        for (int l = 0; l < 8; ++l)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[l] + 1), l & 1 ? _mm_unpackhi_epi64(t[l / 2], t[l / 2]) : t[l / 2]);
+    }
+    if (r < count)
+        deblock_vertical_edge_c(p + static_cast<ptrdiff_t>(r) * stride, stride, count - r, qp);
 }
 
 } // namespace mpeg4::x86

@@ -32,6 +32,13 @@ inline int read_vlc(BitReader& br, const std::array<VlcSlot, (1 << Bits)>& lk)
 
 inline int clamp12(int v) { return std::clamp(v, -2048, 2047); }
 
+// A fixed-length loop the compiler turns into a few vector stores.
+inline void clear_block(int32_t* b)
+{
+    for (int i = 0; i < 64; ++i)
+        b[i] = 0;
+}
+
 // Decodes (last, run, level) codes from scan position `pos`, handing each
 // level to put(raster index, level). False on a code that matches nothing or
 // a run past position 63.
@@ -173,7 +180,7 @@ bool decode_intra_mb(Ctx& c, int mbx, int mby, MbInfo& mb, int cbp, bool ac_pred
         const int pb = from_up ? bc : ba;
 
         int32_t* blk = s.block;
-        std::memset(blk, 0, sizeof(s.block));
+        clear_block(blk);
 
         int size;
         if (chroma)
@@ -276,7 +283,7 @@ bool decode_inter_residual(Ctx& c, int mbx, int mby, int qp, int cbp)
         if (!(cbp & (32 >> b)))
             continue;
         int32_t* blk = s.block;
-        std::memset(blk, 0, sizeof(s.block));
+        clear_block(blk);
         bool ok;
         if (s.quant_type) {
             const uint8_t* m = s.inter_matrix;
