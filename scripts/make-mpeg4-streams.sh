@@ -16,7 +16,7 @@ tool=$2
 shift 2
 mkdir -p "$out"
 
-# name size source gop quant_type four_vectors frames qscale [rate]
+# name size source gop quant_type four_vectors frames qscale|aq [rate]
 streams='
 s160_q0_g25      160x120 testsrc2   25  0 0 50  3
 s160_q1_mv4_g250 160x120 mandelbrot 250 1 1 60  4
@@ -28,6 +28,8 @@ l160_q0_mv4_g250 160x120 mandelbrot 250 0 1 250 3
 l160_q1_g250     160x120 mandelbrot 250 1 0 250 4
 l160_q0_g25_ntsc 160x120 testsrc2   25  0 0 250 3 30000/1001
 l168_q0_mv4_g25  168x128 testsrc2   25  0 1 250 3
+l320_aq_g25      320x240 testsrc2   25  0 0 100 aq
+l320_q1_mv4_aq   320x240 mandelbrot 25  1 1 100 aq
 l320_q0_g250     320x240 testsrc2   250 0 0 250 3
 l640_q0_mv4_g25  640x480 testsrc2   25  0 1 100 3
 l640_q1_g250     640x480 mandelbrot 250 1 0 250 4
@@ -50,16 +52,23 @@ want() {
 echo "$streams" | while read -r name size src gop qt mv4 frames q rate; do
     [ -n "$name" ] || continue
     want "$name" "$@" || continue
+    codec_flags=""
+    [ "$mv4" = 1 ] && codec_flags="+mv4"
+    # The aq streams also predict intra AC coefficients, between macroblocks of other quantisers.
+    [ "$q" = aq ] && codec_flags="$codec_flags+aic"
     flags=""
-    [ "$mv4" = 1 ] && flags="-flags +mv4"
+    [ -n "$codec_flags" ] && flags="-flags $codec_flags"
     case "$name" in raw*) flags="$flags -intra_matrix $matrix -inter_matrix $matrix" ;; esac
+    # "aq": rate control with masking, so the quantiser changes from macroblock to macroblock.
+    quality="-qscale:v $q"
+    [ "$q" = aq ] && quality="-b:v 400k -lumi_mask 0.3 -dark_mask 0.3 -scplx_mask 0.3 -tcplx_mask 0.3 -p_mask 0.3"
     # Temporary names and a rename: tests running side by side may make the
     # same stream at once.
     tmp="$out/$name.raw.$$.m4v"
     # shellcheck disable=SC2086
     ffmpeg -nostdin -hide_banner -loglevel error -y \
         -f lavfi -i "$src=size=$size:rate=${rate:-25}" -frames:v "$frames" \
-        -c:v mpeg4 -threads 1 -g "$gop" -bf 0 -qscale:v "$q" -mpeg_quant "$qt" $flags \
+        -c:v mpeg4 -threads 1 -g "$gop" -bf 0 $quality -mpeg_quant "$qt" $flags \
         -f m4v "$tmp"
     case "$name" in
     raw*) mv "$tmp" "$out/$name.m4v" ;;

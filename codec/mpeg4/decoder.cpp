@@ -157,6 +157,12 @@ int fail(int* used)
     return 1;
 }
 
+int refuse(Mpeg4State& s, int* used, const char* why)
+{
+    s.refusal = why;
+    return fail(used);
+}
+
 int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t size, int* used,
            DECODER_VIEW* view = nullptr)
 {
@@ -165,6 +171,7 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
     if (!d || !d->state || !out || !data || !used)
         return fail(used);
     Mpeg4State& s = *d->state;
+    s.refusal = "picture data does not decode";
     // `used` is an int; nothing real comes near this.
     if (size > static_cast<size_t>(INT_MAX))
         size = static_cast<size_t>(INT_MAX);
@@ -184,7 +191,7 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
     // Anything but an I-picture builds on the reference; without one it
     // would show whatever the planes held, as if it were a picture.
     if (!s.have_ref && !(decodable && s.vop.coding_type == kVopI))
-        return fail(used);
+        return refuse(s, used, "no decoded picture to predict from");
     if (decodable) {
         s.error = !decode_macroblocks(s);
         if (s.error)
@@ -214,6 +221,7 @@ int decode(DECODER* d, unsigned char* out, const unsigned char* data, size_t siz
     }
     // Otherwise (vop_coded 0, B or sprite pictures) the previous picture is repeated.
     d->first_call = 0;
+    s.refusal = nullptr;
     if (view)
         view_output(s, *d, out, view);
     else
@@ -288,6 +296,11 @@ int decoder_decode_view(DECODER* dec, unsigned char* out, const unsigned char* d
     if (!view)
         return fail(used);
     return decode(dec, out, data, size, used, view);
+}
+
+const char* decoder_refusal(const DECODER* dec)
+{
+    return dec && dec->state ? dec->state->refusal : nullptr;
 }
 
 int decoder_destroy(DECODER* dec)

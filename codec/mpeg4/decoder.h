@@ -75,6 +75,10 @@ typedef struct DECODER_VIEW {
  * picture is written to `out` as usual and `view` points there. */
 int decoder_decode_view(DECODER* dec, unsigned char* out, const unsigned char* data, size_t size,
                         int* used, DECODER_VIEW* view);
+
+/* Why the last call failed, in a few words of English (for diagnostics: a camera whose stream
+ * uses tools this decoder lacks says so); null after a decoded picture. */
+const char* decoder_refusal(const DECODER* dec);
 #endif
 
 /* 0, or -1 for null. */

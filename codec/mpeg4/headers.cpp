@@ -7,6 +7,13 @@ namespace mpeg4 {
 
 namespace {
 
+// Records why the stream is refused; false, for `return refuse(...)`.
+bool refuse(Mpeg4State& s, const char* why)
+{
+    s.refusal = why;
+    return false;
+}
+
 constexpr int kStartVos = 0xB0;
 constexpr int kStartUserData = 0xB2;
 constexpr int kStartVisualObject = 0xB5;
@@ -36,7 +43,7 @@ bool read_matrix(BitReader& br, uint8_t* m)
         int v = static_cast<int>(br.read(8));
         if (v == 0) {
             if (i == 0)
-                return false;
+                return false; // the caller says why
             for (; i < 64; ++i)
                 m[kZigzag[i]] = static_cast<uint8_t>(last);
             return true;
@@ -67,8 +74,8 @@ bool parse_layer(Mpeg4State& s, DECODER& d)
         if (br.bit()) // vbv_parameters
             br.skip(15 + 1 + 15 + 1 + 15 + 1 + 3 + 11 + 1 + 15 + 1);
     }
-    if (br.read(2) != 0) // rectangular only
-        return false;
+    if (br.read(2) != 0)
+        return refuse(s, "layer shape is not rectangular");
     br.skip(1);
     int resolution = static_cast<int>(br.read(16));
     br.skip(1);
@@ -79,14 +86,14 @@ bool parse_layer(Mpeg4State& s, DECODER& d)
     br.skip(1);
     int height = static_cast<int>(br.read(13));
     br.skip(1);
-    if (br.bit()) // interlaced
-        return false;
+    if (br.bit())
+        return refuse(s, "interlaced layer");
     br.skip(1); // obmc_disable
-    if (br.read(verid == 1 ? 1 : 2) != 0) // sprite_enable
-        return false;
-    if (br.bit()) { // not_8_bit
+    if (br.read(verid == 1 ? 1 : 2) != 0)
+        return refuse(s, "layer with sprites");
+    if (br.bit()) { // not_8_bit: fine when it still says 5-bit quantisers and 8-bit samples
         if (br.read(4) != 5 || br.read(4) != 8)
-            return false;
+            return refuse(s, "layer samples are not 8 bits");
     }
     int quant_type = static_cast<int>(br.read(1));
     s.intra_matrix = kDefaultIntraMatrix;
@@ -94,31 +101,33 @@ bool parse_layer(Mpeg4State& s, DECODER& d)
     if (quant_type) {
         if (br.bit()) {
             if (!read_matrix(br, s.loaded_intra))
-                return false;
+                return refuse(s, "quantiser matrix starting with 0");
             s.intra_matrix = s.loaded_intra;
         }
         if (br.bit()) {
             if (!read_matrix(br, s.loaded_inter))
-                return false;
+                return refuse(s, "quantiser matrix starting with 0");
             s.inter_matrix = s.loaded_inter;
         }
     }
-    if (verid != 1 && br.bit()) // quarter_sample
-        return false;
+    if (verid != 1 && br.bit())
+        return refuse(s, "layer with quarter-sample vectors");
     if (!br.bit()) // complexity estimation adds picture header fields
-        return false;
+        return refuse(s, "layer with complexity estimation");
     br.skip(1); // resync_marker_disable: a marker, if present, fails its picture
-    if (br.bit()) // data_partitioned
-        return false;
-    if (verid != 1 && (br.bit() || br.bit())) // newpred, reduced resolution
-        return false;
-    if (br.bit()) // scalability
-        return false;
+    if (br.bit())
+        return refuse(s, "data-partitioned layer");
+    if (verid != 1 && (br.bit() || br.bit()))
+        return refuse(s, "layer with newpred or reduced resolution");
+    if (br.bit())
+        return refuse(s, "scalable layer");
     if (br.overrun())
-        return false;
+        return refuse(s, "layer header runs past the input");
     // The buffers are sized for the creation size and never reallocated.
-    if (width <= 0 || height <= 0 || width > s.create_w || height > s.create_h)
-        return false;
+    if (width <= 0 || height <= 0)
+        return refuse(s, "layer of no width or height");
+    if (width > s.create_w || height > s.create_h)
+        return refuse(s, "layer larger than the decoder's creation size");
     d.width = width;
     d.height = height;
     d.upscaled = 0;
@@ -146,7 +155,7 @@ bool parse_config_headers(Mpeg4State& s, DECODER& d)
     for (;;) {
         size_t at = br.byte_pos();
         if (!br.byte_aligned() || !prefix_at(br, at))
-            return false;
+            return refuse(s, "no start code where a header must begin");
         int code = br.byte_at(at + 3);
         if (code == kStartVop)
             return true;
@@ -157,8 +166,8 @@ bool parse_config_headers(Mpeg4State& s, DECODER& d)
             if (br.bit())
                 br.skip(4 + 3);
             int type = static_cast<int>(br.read(4));
-            if (type != 1) // video
-                return false;
+            if (type != 1)
+                return refuse(s, "visual object that is not video");
             if (br.bit()) { // video_signal_type
                 br.skip(3 + 1);
                 if (br.bit())
@@ -168,16 +177,18 @@ bool parse_config_headers(Mpeg4State& s, DECODER& d)
         } else if (code >= 0x20 && code <= 0x2F) {
             if (!parse_layer(s, d))
                 return false;
+        } else if (code == 0xB3) {
+            return refuse(s, "group of pictures header");
         } else if (code != kStartUserData) {
-            return false; // group_of_vop and everything else
+            return refuse(s, "start code outside the configuration headers");
         }
         if (br.overrun())
-            return false;
+            return refuse(s, "configuration header runs past the input");
         // Every header ends with stuffing up to the next start code; user
         // data is skipped whole. Running out of input fails the pass.
         size_t next = next_start_code(br, code == kStartUserData ? at + 1 : (br.bit_pos() + 7) / 8);
         if (next + 3 >= br.size())
-            return false;
+            return refuse(s, "configuration headers without a picture after them");
         br.seek_byte(next);
     }
 }
@@ -186,12 +197,12 @@ bool parse_vop_header(Mpeg4State& s)
 {
     BitReader& br = s.br;
     if (br.read(16) != 0 || br.read(8) != 1 || br.read(8) != kStartVop)
-        return false;
+        return refuse(s, "no picture start code");
     VopHeader& v = s.vop;
     v.coding_type = static_cast<int>(br.read(2));
     while (br.bit()) { // modulo_time_base
         if (br.overrun())
-            return false;
+            return refuse(s, "picture header runs past the input");
     }
     br.skip(1);
     br.skip(s.time_inc_bits);
@@ -208,9 +219,11 @@ bool parse_vop_header(Mpeg4State& s)
             v.fcode = static_cast<int>(br.read(3));
         // Quantiser 0 and fcode 0 are forbidden values.
         if (v.quant == 0 || v.fcode == 0)
-            return false;
+            return refuse(s, "picture quantiser or vector range of 0");
     }
-    return !br.overrun();
+    if (br.overrun())
+        return refuse(s, "picture header runs past the input");
+    return true;
 }
 
 } // namespace mpeg4

@@ -69,6 +69,7 @@ struct Mpeg4State {
 
     mpeg4::VopHeader vop;
     bool error = false;
+    const char* refusal = nullptr; // why the last call failed; null after a picture
     // A picture was decoded at this geometry; until then only an I-picture is.
     bool have_ref = false;
 

@@ -1,6 +1,7 @@
 // Pictures of FFmpeg-encoded streams in the narrow layout, decoded by this
 // decoder as the painters call it and by libavcodec, compared by PSNR.
 #include "codec/mpeg4/decoder.h"
+#include "codec/mpeg4/internal.h"
 #include "codec/mpeg4/postfilter.h"
 #include "tests/codec/mpeg4_narrow.h"
 #include "tests/codec/mpeg4_reference.h"
@@ -27,7 +28,8 @@ const StreamCase kStreams[] = {
     {"s160_q0_g25", true},      {"s160_q1_mv4_g250", true}, {"s320_q0_mv4_g25", true},
     {"s320_q1_g250", true},     {"l160_q0_g25", false},     {"l160_q1_mv4_g25", false},
     {"l160_q0_mv4_g250", false}, {"l160_q1_g250", false},   {"l160_q0_g25_ntsc", false},
-    {"l168_q0_mv4_g25", false}, {"l320_q0_g250", false},    {"l640_q0_mv4_g25", false},
+    {"l168_q0_mv4_g25", false}, {"l320_aq_g25", false},     {"l320_q1_mv4_aq", false},
+    {"l320_q0_g250", false},    {"l640_q0_mv4_g25", false},
     {"l640_q1_g250", false},    {"l640_q0_g250", false},    {"l704_q0_mv4_g250", false},
     {"l704_q1_g25", false},
 };
@@ -174,6 +176,34 @@ TEST(Mpeg4WideHeaders, another_encoders_layer_header_with_loaded_matrices_decode
     decoder_destroy(d);
     std::printf("[ psnr ] raw160_q1_matrix   viewer min (all planes) %.2f\n", worst);
     EXPECT_GE(worst, 40.0);
+}
+
+// The adaptive-quantisation streams are what they claim: quantisers change from macroblock to
+// macroblock inside I- and P-pictures, so intra prediction meets neighbours of other quantisers.
+TEST(Mpeg4AdaptiveQuant, streams_change_the_quantiser_inside_pictures)
+{
+    for (const char* name : {"l320_aq_g25", "l320_q1_mv4_aq"}) {
+        std::string path = stream_path({name, false});
+        ASSERT_FALSE(path.empty());
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(mpeg4test::read_file(path, bytes));
+        std::vector<size_t> calls = mpeg4test::split_calls(bytes);
+        calls.push_back(bytes.size());
+        DECODER* d = decoder_create_profile(DECODER_PROFILE_VIEWER);
+        std::vector<uint8_t> out(6 * 1024 * 768);
+        int varied[2] = {0, 0};
+        for (size_t i = 0; i + 1 < calls.size(); ++i) {
+            int used;
+            ASSERT_EQ(decoder_decode_sized(d, out.data(), bytes.data() + calls[i], calls[i + 1] - calls[i], &used), 0);
+            const Mpeg4State& s = *d->state;
+            const int n = s.mb_cols * s.mb_rows;
+            const bool changes = std::any_of(s.mbs, s.mbs + n, [&](const mpeg4::MbInfo& m) { return m.quant != s.mbs[0].quant; });
+            varied[s.vop.coding_type == 0] += changes;
+        }
+        decoder_destroy(d);
+        EXPECT_GT(varied[1], 0) << name << ": no I-picture changes its quantiser";
+        EXPECT_GT(varied[0], 0) << name << ": no P-picture changes its quantiser";
+    }
 }
 
 std::string case_name(const ::testing::TestParamInfo<Conformance::ParamType>& info)

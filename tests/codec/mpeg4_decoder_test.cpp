@@ -134,6 +134,53 @@ TEST(Mpeg4Decoder, header_failures_keep_the_first_call_state)
     EXPECT_EQ(dec.d->width, 320);
 }
 
+// Bit `at` of the layer header (counted after its start code) of config(), flipped.
+std::vector<uint8_t> layer_with_bit_flipped(int at, int quant_type = 0)
+{
+    auto c = config(320, 240, quant_type);
+    const size_t bit = 19 * 8 + static_cast<size_t>(at); // after four headers' 19 bytes
+    c[bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
+    return c;
+}
+
+TEST(Mpeg4Decoder, headers_outside_the_layout_are_refused_with_the_reason)
+{
+    const auto pic = flat_intra_picture(300, 5);
+    const std::vector<uint8_t> gov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x07};
+    const struct {
+        std::vector<uint8_t> data;
+        const char* why;
+    } cases[] = {
+        {join(layer_with_bit_flipped(16), pic), "layer shape is not rectangular"},
+        {join(layer_with_bit_flipped(65), pic), "interlaced layer"},
+        {join(layer_with_bit_flipped(67), pic), "layer with sprites"},
+        {join(layer_with_bit_flipped(68), pic), "layer samples are not 8 bits"},
+        {join(layer_with_bit_flipped(70), pic), "layer with complexity estimation"},
+        {join(layer_with_bit_flipped(72), pic), "data-partitioned layer"},
+        {join(layer_with_bit_flipped(73), pic), "scalable layer"},
+        {join(gov, join(config(320, 240), pic)), "group of pictures header"},
+        {join(config(320, 240), {0, 0, 1, 0xB7, 0, 0, 1, 0xB6}), "start code outside the configuration headers"},
+        {join(config(1024, 784), pic), "layer larger than the decoder's creation size"},
+        {{0, 0, 2, 0xB6, 0, 0}, "no start code where a header must begin"},
+        {flat_intra_picture(300, 1), "picture data does not decode"}, // 300 macroblocks are not 1024x768
+    };
+    for (const auto& c : cases) {
+        Dec dec(DECODER_PROFILE_VIEWER);
+        std::vector<uint8_t> out(6 * 1024 * 768);
+        int used = -1;
+        EXPECT_EQ(decode(dec.d, out, c.data, &used), 1) << c.why;
+        ASSERT_NE(decoder_refusal(dec.d), nullptr) << c.why;
+        EXPECT_STREQ(decoder_refusal(dec.d), c.why);
+    }
+    // The narrow layout itself decodes, and a picture clears the reason.
+    Dec dec(DECODER_PROFILE_VIEWER);
+    std::vector<uint8_t> out(6 * 1024 * 768);
+    int used = -1;
+    EXPECT_EQ(decode(dec.d, out, join(layer_with_bit_flipped(73), pic), &used), 1);
+    EXPECT_EQ(decode(dec.d, out, join(config(320, 240), pic), &used), 0);
+    EXPECT_EQ(decoder_refusal(dec.d), nullptr);
+}
+
 TEST(Mpeg4Decoder, streams_larger_than_the_creation_size_are_refused)
 {
     for (auto [profile, w, h] : {std::tuple{DECODER_PROFILE_VIEWER, 1040, 16}, std::tuple{DECODER_PROFILE_VIEWER, 16, 784},
