@@ -31,6 +31,8 @@ DSP_INLINE V8 operator-(V8 a, V8 b) { return {_mm256_sub_epi32(a.v, b.v)}; }
 DSP_INLINE V8 operator|(V8 a, V8 b) { return {_mm256_or_si256(a.v, b.v)}; }
 // Lanes 1 .. 7 of a.
 DSP_INLINE V8 past_first(V8 a) { return {_mm256_blend_epi32(a.v, _mm256_setzero_si256(), 1)}; }
+// Lanes 4 .. 7 of a.
+DSP_INLINE V8 upper_half(V8 a) { return {_mm256_blend_epi32(a.v, _mm256_setzero_si256(), 0x0F)}; }
 DSP_INLINE V8 mul(V8 a, int k) { return {_mm256_mullo_epi32(a.v, _mm256_set1_epi32(k))}; }
 template <int N>
 DSP_INLINE V8 sra(V8 a)
@@ -80,6 +82,7 @@ DSP_INLINE V8 operator+(V8 a, V8 b) { return {_mm_add_epi32(a.lo, b.lo), _mm_add
 DSP_INLINE V8 operator-(V8 a, V8 b) { return {_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)}; }
 DSP_INLINE V8 operator|(V8 a, V8 b) { return {_mm_or_si128(a.lo, b.lo), _mm_or_si128(a.hi, b.hi)}; }
 DSP_INLINE V8 past_first(V8 a) { return {_mm_and_si128(a.lo, _mm_set_epi32(-1, -1, -1, 0)), a.hi}; }
+DSP_INLINE V8 upper_half(V8 a) { return {_mm_setzero_si128(), a.hi}; }
 // SSE2 has no 32-bit low multiply: two unsigned 32x32->64 ones, whose low halves are the same.
 DSP_INLINE __m128i mul32(__m128i a, __m128i k)
 {
@@ -154,17 +157,30 @@ constexpr IdctConsts kIdct512 = {502, 100, 426, 284, 473, 196, 362, 724, 10, 290
 // 181 * 11,800,000 < 2^31 - 128; 349 * 2^22 + 464 * 1,400,000 < 2^31 - 2^15.
 constexpr IdctConsts kIdct128 = {126, 25, 106, 71, 118, 49, 91, 181, 8, 11800000, 1 << 22, 1400000};
 
-template <const IdctConsts& K, bool Column>
+// Low: x[4] .. x[7] are zero, and their products are left out (the same sums).
+template <const IdctConsts& K, bool Column, bool Low>
 DSP_INLINE void butterfly(const V8* x, V8* y, V8& rot_inputs)
 {
-    const V8 a = mul(x[0] + x[4], K.c4), b = mul(x[0] - x[4], K.c4);
-    const V8 c = mul(x[2], K.c2) + mul(x[6], K.c6);
-    const V8 d = mul(x[2], K.c6) - mul(x[6], K.c2);
+    V8 a, b, c, d, p, q, r, s;
+    if constexpr (Low) {
+        a = b = mul(x[0], K.c4);
+        c = mul(x[2], K.c2);
+        d = mul(x[2], K.c6);
+        p = mul(x[1], K.c1);
+        q = mul(x[1], K.c7);
+        r = mul(x[3], K.c3);
+        s = splat(0) - mul(x[3], K.c5);
+    } else {
+        a = mul(x[0] + x[4], K.c4);
+        b = mul(x[0] - x[4], K.c4);
+        c = mul(x[2], K.c2) + mul(x[6], K.c6);
+        d = mul(x[2], K.c6) - mul(x[6], K.c2);
+        p = mul(x[1], K.c1) + mul(x[7], K.c7);
+        q = mul(x[1], K.c7) - mul(x[7], K.c1);
+        r = mul(x[3], K.c3) + mul(x[5], K.c5);
+        s = mul(x[5], K.c3) - mul(x[3], K.c5);
+    }
     const V8 e0 = a + c, e3 = a - c, e1 = b + d, e2 = b - d;
-    const V8 p = mul(x[1], K.c1) + mul(x[7], K.c7);
-    const V8 q = mul(x[1], K.c7) - mul(x[7], K.c1);
-    const V8 r = mul(x[3], K.c3) + mul(x[5], K.c5);
-    const V8 s = mul(x[5], K.c3) - mul(x[3], K.c5);
     const V8 u = p - r + q - s, v = p - r - q + s;
     V8 o1, o2;
     if constexpr (Column) {
@@ -191,11 +207,12 @@ DSP_INLINE void idct_lanes(int32_t* block, unsigned row_mask)
 {
     constexpr int kFinal = 2 * K.shift;
     V8 x[8];
-    V8 bad = splat(0), ac = splat(0);
+    V8 bad = splat(0), ac = splat(0), high = splat(0);
     for (int i = 0; i < 8; ++i) {
         x[i] = load8(block + 8 * i);
         bad = bad | outside(x[i], kIdctInputMax);
         ac = ac | (i ? x[i] : past_first(x[i]));
+        high = high | (i >= 4 ? x[i] : upper_half(x[i]));
     }
     if (!any(ac)) {
         // DC alone, as common as any block: the full transform reduces to the column
@@ -211,12 +228,17 @@ DSP_INLINE void idct_lanes(int32_t* block, unsigned row_mask)
     }
     if (any(bad))
         return Plain(block, row_mask);
+    // Coefficients only in the top-left quarter, as in most blocks: half the products.
+    const bool low = !any(high);
     transpose(x); // x[k]: coefficient k of every row
     V8 rows[8];
-    butterfly<K, false>(x, rows, bad);
+    if (low)
+        butterfly<K, false, true>(x, rows, bad);
+    else
+        butterfly<K, false, false>(x, rows, bad);
     if (any(bad))
         return Plain(block, row_mask);
-    transpose(rows); // rows[i]: row i of the row pass, by column
+    transpose(rows); // rows[i]: row i of the row pass, by column; rows 4 .. 7 zero when low
     bad = outside(rows[0], K.column_even_max) | outside(rows[2], K.column_even_max) |
           outside(rows[4], K.column_even_max) | outside(rows[6], K.column_even_max) |
           outside(rows[1], K.column_odd_max) | outside(rows[3], K.column_odd_max) |
@@ -224,7 +246,10 @@ DSP_INLINE void idct_lanes(int32_t* block, unsigned row_mask)
     if (any(bad))
         return Plain(block, row_mask);
     V8 out[8], unused;
-    butterfly<K, true>(rows, out, unused);
+    if (low)
+        butterfly<K, true, true>(rows, out, unused);
+    else
+        butterfly<K, true, false>(rows, out, unused);
     for (int i = 0; i < 8; ++i)
         store8(block + 8 * i, sra<kFinal>(out[i] + splat(1 << (kFinal - 1))));
 }
