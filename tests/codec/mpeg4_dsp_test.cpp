@@ -70,9 +70,9 @@ void random_block(std::mt19937& rng, int32_t* b, unsigned* mask)
         case 1: v = static_cast<int32_t>(rng() % 8191) - 4095; break;
         case 2: v = static_cast<int32_t>(rng() % 262143) - 131071; break;
         default: {
-            const int32_t e = kEdges[rng() % (sizeof kEdges / sizeof kEdges[0])];
-            v = rng() % 2 ? e : (e == INT32_MIN ? INT32_MAX : -e);
-            v -= static_cast<int32_t>(rng() % 3);
+            const int64_t e = kEdges[rng() % (sizeof kEdges / sizeof kEdges[0])];
+            const int64_t near = (rng() % 2 ? e : -e) - static_cast<int64_t>(rng() % 3);
+            v = static_cast<int32_t>(std::clamp<int64_t>(near, INT32_MIN, INT32_MAX));
         }
         }
         b[rng() % 64] = v;
