@@ -1,9 +1,10 @@
-// MPEG-4 decoder through its bounded entry point, with a small decoder per input.
+// MPEG-4 decoder through its bounded entry points, with a small decoder per input.
 //
 // Input: mode, creation size, stream size, then the stream.
 //   mode bit 0: motion-zone profile (else viewer); bit 1: a valid narrow-layout header block of
 //   the stream size goes in front of the first call; bit 2: its quant_type; bit 3: the
-//   post-filter runs on every picture.
+//   post-filter runs on every picture; bit 4: pictures are taken where they lie in the decoder
+//   (the painters' call) rather than copied out.
 //   creation size: 16 * (1 + low nibble) wide, 16 * (1 + high nibble) high.
 //   stream size: 1 + byte wide, 1 + byte high (larger than the creation size is refused).
 // The stream is cut into calls at each picture start code and fed in order, each call from an
@@ -52,7 +53,20 @@ std::vector<uint8_t> headers(int width, int height, int quant_type)
     return out;
 }
 
-void run(DECODER* d, std::vector<uint8_t>& out, const std::vector<uint8_t>& call)
+// Reads every sample a view shows, so that a view reaching outside its planes shows too.
+unsigned touch(const DECODER_VIEW& v)
+{
+    unsigned sum = 0;
+    for (int p = 0; p < 3; ++p) {
+        const int w = p ? v.width / 2 : v.width, h = p ? v.height / 2 : v.height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                sum += v.plane[p][static_cast<ptrdiff_t>(y) * v.stride[p] + x];
+    }
+    return sum;
+}
+
+void run(DECODER* d, std::vector<uint8_t>& out, const std::vector<uint8_t>& call, bool view)
 {
     std::unique_ptr<uint8_t[]> copy(new uint8_t[call.size() ? call.size() : 1]);
     if (!call.empty())
@@ -60,7 +74,11 @@ void run(DECODER* d, std::vector<uint8_t>& out, const std::vector<uint8_t>& call
     // A failed call leaves the output alone.
     out[0] = 0xA5;
     int used = -1;
-    int r = decoder_decode_sized(d, out.data(), copy.get(), call.size(), &used);
+    DECODER_VIEW v;
+    int r = view ? decoder_decode_view(d, out.data(), copy.get(), call.size(), &used, &v)
+                 : decoder_decode_sized(d, out.data(), copy.get(), call.size(), &used);
+    if (r == 0 && view && touch(v) == 0xFFFFFFFFu)
+        __builtin_trap(); // keeps the reads
     if (r == 0 && (used < 1 || static_cast<size_t>(used) > call.size()))
         __builtin_trap();
     if (r == 1 && (used != 4 || out[0] != 0xA5))
@@ -95,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             call = headers(1 + data[2], 1 + data[3], (mode >> 2) & 1);
         call.insert(call.end(), p + cuts[k], p + cuts[k + 1]);
         d->postfilter_on = (mode & 8) ? 1 : 0;
-        run(d, out, call);
+        run(d, out, call, (mode & 16) != 0);
     }
     decoder_destroy(d);
     return 0;
