@@ -30,10 +30,11 @@ bool alloc_frame(Frame& f, int w, int h)
     h = (h + 15) & ~15;
     size_t sizes[3] = {luma_alloc(w, h), chroma_alloc(w, h), chroma_alloc(w, h)};
     for (int p = 0; p < 3; ++p) {
-        f.alloc[p] = static_cast<uint8_t*>(std::calloc(sizes[p], 1));
+        // Not cleared: nothing reads a plane before a decoded picture is in it, and clearing
+        // megabytes would cost a new decoder more than a picture does.
+        f.alloc[p] = static_cast<uint8_t*>(std::malloc(sizes[p]));
         if (!f.alloc[p])
             return false;
-        // No fill: nothing reads a plane before a decoded picture is in it.
     }
     return true;
 }
@@ -263,9 +264,10 @@ DECODER* decoder_create_sized(int profile, int width, int height)
     s->mc = &s->dsp->mc;
     const int w = s->create_w, h = s->create_h;
     const size_t mbs = static_cast<size_t>((w + 15) / 16) * ((h + 15) / 16);
-    s->mbs = static_cast<MbInfo*>(std::calloc(mbs, sizeof(MbInfo)));
-    s->mvs = static_cast<Mv*>(std::calloc(mbs * 4, sizeof(Mv)));
-    s->same = static_cast<uint8_t*>(std::calloc(mbs, 1));
+    // The geometry of the first call clears the part of these a stream uses.
+    s->mbs = static_cast<MbInfo*>(std::malloc(mbs * sizeof(MbInfo)));
+    s->mvs = static_cast<Mv*>(std::malloc(mbs * 4 * sizeof(Mv)));
+    s->same = static_cast<uint8_t*>(std::malloc(mbs));
     s->work = static_cast<uint8_t*>(std::malloc(4 * static_cast<size_t>(w) * h));
     if (!s->mbs || !s->mvs || !s->same || !s->work || !alloc_frame(s->ref, w, h) || !alloc_frame(s->cur, w, h)) {
         destroy_state(s);
