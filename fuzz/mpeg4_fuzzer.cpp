@@ -7,8 +7,8 @@
 //   (the painters' call) rather than copied out.
 //   creation size: 16 * (1 + low nibble) wide, 16 * (1 + high nibble) high.
 //   stream size: 1 + byte wide, 1 + byte high (larger than the creation size is refused).
-// The stream is cut into calls at each picture start code and fed in order, each call from an
-// exact-size copy so that any read past the end shows. Without a header block the first call
+// The stream is cut into calls before each picture start code but the first and fed in order,
+// each call from an exact-size copy so that any read past the end shows. Without a header block the first call
 // parses whatever headers the stream has, or decodes at the creation size, doubled.
 //
 // The creation size is the input's, not the profiles' 1024 x 768 or 640 x 480: a decoder that
@@ -16,7 +16,9 @@
 //
 // Seeds (fuzz/corpus/mpeg4_fuzzer): six pictures (I P P I P P) of FFmpeg's mpeg4 encoder on
 // its testsrc2 and mandelbrot sources at 48x32 and 40x24, in the narrow layout (tests'
-// mpeg4_narrow tool), with the stream's own headers, with the generated ones, and without any.
+// mpeg4_narrow tool), with the stream's own headers, with the generated ones, and without any
+// (those made at one picture a second, so that their one-bit time increment reads without a
+// layer header, at a creation size of 48x32: doubled pictures).
 
 #include "codec/mpeg4/decoder.h"
 
@@ -102,10 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static std::vector<uint8_t> out(6 * 256 * 256);
     const uint8_t* p = data + kPrefix;
     const size_t n = size - kPrefix;
+    // Headers at the start stay with the first picture, as the painters hand them over.
     std::vector<size_t> cuts = {0};
+    bool picture = n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == 0xB6;
     for (size_t i = 1; i + 3 < n; ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6)
-            cuts.push_back(i);
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6) {
+            if (picture)
+                cuts.push_back(i);
+            picture = true;
+        }
     cuts.push_back(n);
     for (size_t k = 0; k + 1 < cuts.size(); ++k) {
         std::vector<uint8_t> call;
