@@ -7,6 +7,7 @@
 #include "camsim/camera.h"
 #include "codec/audio/sound_device.h"
 #include "qt_env.h"
+#include "tests/support/scheduling_watch.h"
 
 #include <gtest/gtest.h>
 
@@ -54,79 +55,105 @@ long LongestDropout(const std::vector<int16_t>& samples, size_t span)
     return longest;
 }
 
-} // namespace
-
-TEST(LipSync, MotionJpegPicturesFollowTheAudioClock)
+struct LipSyncRun
 {
-    testsupport::TestApp();
-    camsim::Config config;
-    config.videoType = "jpeg";
-    camsim::Camera camera(config);
-    ASSERT_TRUE(camera.Start());
+    bool played = false;
+    bool audioOpen = false;
+    bool avSync = false;
+    uint32_t maxLag = 0;
+    long dropout = -1;
+    double rms = 0;
+};
 
+// One session of the simulator's stream with sound on the virtual device, recorded to a WAV.
+LipSyncRun PlayOnce(bool asf)
+{
+    camsim::Config config;
+    if (!asf)
+        config.videoType = "jpeg";
+    camsim::Camera camera(config);
+    if (!camera.Start())
+        return {};
     const auto wav = std::filesystem::temp_directory_path() /
                      ("camctl-lipsync-" + std::to_string(::getpid()) + ".wav");
     ViewerHooks hooks;
     hooks.soundDevice = CAudioPlayer::DeviceFromOptions({audio::SoundBackend::Virtual, wav.string()});
     ViewerTimings timings;
     timings.stopPlaySleep = 0ms;
-    timings.mjpeg.openSettle = 10ms;
-    timings.mjpeg.afterStart = 0ms;
-    timings.mjpeg.stopSleep = 0ms;
+    auto quick = [](auto& t) {
+        t.openSettle = 10ms;
+        t.afterStart = 0ms;
+        t.stopSleep = 0ms;
+    };
+    quick(timings.mjpeg);
+    quick(timings.asf);
+    LipSyncRun run;
     {
         CViewerPanel panel(nullptr, timings, hooks);
-        panel.SetSource(camera.BaseUrl() + "img/mjpeg.cgi", "jpeg", "", "");
+        if (asf)
+            panel.SetSource(camera.BaseUrl() + "img/video.asf", "mpeg", "", "");
+        else
+            panel.SetSource(camera.BaseUrl() + "img/mjpeg.cgi", "jpeg", "", "");
         panel.StartPlay(0, "");
-        ASSERT_TRUE(testsupport::PumpUntil([&] { return panel.Stats().painted >= 25; }, 30s));
-        EXPECT_TRUE(panel.AudioPlayer().IsOpen());
-        EXPECT_TRUE(panel.MJpegPainter().AvSync());
-        // The simulator's packets fill one 1,920-byte half each: 120 ms of sound at 8 kHz.
-        EXPECT_LE(panel.MJpegPainter().MaxSyncLag(), 120u);
-        EXPECT_GT(panel.MJpegPainter().MaxSyncLag(), 0u);
+        run.played = testsupport::PumpUntil([&] { return panel.Stats().painted >= 25; }, 30s);
+        run.audioOpen = panel.AudioPlayer().IsOpen();
+        run.avSync = asf ? panel.Mpeg4Painter().AvSync() : panel.MJpegPainter().AvSync();
+        run.maxLag = asf ? panel.Mpeg4Painter().MaxSyncLag() : panel.MJpegPainter().MaxSyncLag();
         panel.StopPlay();
     }
-    // The sound that played is the simulator's sweep, not silence, and without a gap.
-    std::vector<int16_t> samples = PlayedSamples(wav);
+    const std::vector<int16_t> samples = PlayedSamples(wav);
+    std::filesystem::remove(wav);
     const size_t n = std::min<size_t>(samples.size(), 8000);
-    ASSERT_GT(n, 4000u);
     double energy = 0;
     for (size_t i = 0; i < n; ++i)
         energy += double(samples[i]) * samples[i];
-    EXPECT_GT(std::sqrt(energy / double(n)), 500.0);
-    const long dropout = LongestDropout(samples, kStartSpan);
-    EXPECT_GE(dropout, 0) << "the sound stopped too soon";
-    EXPECT_LE(dropout, 40);
-    std::filesystem::remove(wav);
+    run.rms = n > 4000 ? std::sqrt(energy / double(n)) : 0;
+    run.dropout = LongestDropout(samples, kStartSpan);
+    return run;
+}
+
+// The simulator's packets fill one half each (120 ms of sound at 8 kHz), so a picture is
+// released at most one half after its time; the sweep plays from its first sample without a gap.
+bool InStep(const LipSyncRun& r)
+{
+    return r.played && r.audioOpen && r.avSync && r.maxLag > 0 && r.maxLag <= 120 &&
+           r.dropout >= 0 && r.dropout <= 40 && r.rms > 500;
+}
+
+void ExpectLipSync(bool asf)
+{
+    testsupport::TestApp();
+    // A session on a machine that held threads back this long proves nothing either way.
+    constexpr long kLateLimitMs = 25;
+    LipSyncRun run;
+    long late = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        testsupport::SchedulingWatch watch;
+        run = PlayOnce(asf);
+        late = watch.MaxLateMs();
+        if (InStep(run) || late < kLateLimitMs)
+            break;
+        std::printf("attempt %d: threads were held back %ld ms; trying again\n", attempt, late);
+    }
+    SCOPED_TRACE("threads were held back up to " + std::to_string(late) + " ms");
+    ASSERT_TRUE(run.played);
+    EXPECT_TRUE(run.audioOpen);
+    EXPECT_TRUE(run.avSync);
+    EXPECT_LE(run.maxLag, 120u);
+    EXPECT_GT(run.maxLag, 0u);
+    EXPECT_GT(run.rms, 500.0) << "the sound that played is the sweep, not silence";
+    EXPECT_GE(run.dropout, 0) << "the sound stopped too soon";
+    EXPECT_LE(run.dropout, 40);
+}
+
+} // namespace
+
+TEST(LipSync, MotionJpegPicturesFollowTheAudioClock)
+{
+    ExpectLipSync(false);
 }
 
 TEST(LipSync, AsfPicturesFollowTheAudioClock)
 {
-    testsupport::TestApp();
-    camsim::Camera camera; // "type=mpeg4": the ASF stream
-    ASSERT_TRUE(camera.Start());
-    const auto wav = std::filesystem::temp_directory_path() /
-                     ("camctl-lipsync-asf-" + std::to_string(::getpid()) + ".wav");
-    ViewerHooks hooks;
-    hooks.soundDevice = CAudioPlayer::DeviceFromOptions({audio::SoundBackend::Virtual, wav.string()});
-    ViewerTimings timings;
-    timings.stopPlaySleep = 0ms;
-    timings.asf.openSettle = 10ms;
-    timings.asf.afterStart = 0ms;
-    timings.asf.stopSleep = 0ms;
-    {
-        CViewerPanel panel(nullptr, timings, hooks);
-        panel.SetSource(camera.BaseUrl() + "img/video.asf", "mpeg", "", "");
-        panel.StartPlay(0, "");
-        ASSERT_TRUE(testsupport::PumpUntil([&] { return panel.Stats().painted >= 25; }, 30s));
-        EXPECT_TRUE(panel.AudioPlayer().IsOpen());
-        EXPECT_TRUE(panel.Mpeg4Painter().AvSync());
-        EXPECT_LE(panel.Mpeg4Painter().MaxSyncLag(), 120u);
-        EXPECT_GT(panel.Mpeg4Painter().MaxSyncLag(), 0u);
-        panel.StopPlay();
-    }
-    // From its first sample on, the sweep plays without a gap.
-    const long dropout = LongestDropout(PlayedSamples(wav), kStartSpan);
-    EXPECT_GE(dropout, 0) << "the sound stopped too soon";
-    EXPECT_LE(dropout, 40);
-    std::filesystem::remove(wav);
+    ExpectLipSync(true);
 }
