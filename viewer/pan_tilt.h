@@ -2,27 +2,18 @@
 // Click-to-aim: which point of the stream's picture a click on the shown picture lies on, and the
 // position command that turns the camera toward it.
 
+#include "viewer/pan_tilt_aim.h"
+
 #include <optional>
 #include <string>
 
 class CPaintStep;
 struct PosterTimings;
 
-// The command's offsets: right of and above the picture's centre, in the camera's units.
-struct PanTiltOffset
-{
-    int h = 0;
-    int v = 0;
-    bool operator==(const PanTiltOffset&) const = default;
-};
-
 // The offset for a click at panel point (x, y), taken back through what the view paints (zoom
 // source rectangle, zoom percentage, flip, mirror, rotate) to the untransformed picture; nothing
 // when the click misses the painted picture.
 std::optional<PanTiltOffset> PanTiltOffsetForClick(const CPaintStep& view, int x, int y);
-
-// "<url>?position=<h>,<v>,10".
-std::string PanTiltCommand(const std::string& url, PanTiltOffset offset);
 
 // Sends the command for a click on the UI thread and waits for the camera's reply; false when
 // the click did not count or the request failed.
