@@ -214,39 +214,55 @@ void StatusTracker::NewControl()
     m_scriptedAt = -1;
 }
 
+Failure FailureOfRequest(const RequestOutcome& r, bool viewer, std::string& detail)
+{
+    if (r.status == 0) {
+        if (r.cancelled || r.error == kCurlTimedOut) {
+            detail = "no reply in " + std::to_string((r.ms + 500) / 1000) + " s";
+            return Failure::NoAnswer;
+        }
+        if (r.error == kCurlUnknownHost) {
+            detail = "unknown host";
+            return Failure::NothingListening;
+        }
+        if (r.error == kCurlNoConnection)
+            return Failure::NothingListening;
+        detail = r.errorText;
+        return Failure::Refused;
+    }
+    if (r.status == 200 || r.status == 401 || r.status == 503)
+        return Failure::None;
+    // The zone control reads the camera's 403 page as busy; the viewer has no such page.
+    if (r.status == 403) {
+        if (!viewer)
+            return Failure::None;
+        detail = "HTTP 403 for " + PathOf(r.url);
+        return Failure::Refused;
+    }
+    detail = "HTTP " + std::to_string(r.status) + " for " + PathOf(r.url);
+    return Failure::NotACamera;
+}
+
 void StatusTracker::OnRequest(const RequestOutcome& r)
 {
     m_last = r;
     if (IsStream(r.url))
         m_lastStreamStatus = r.status;
-    if (r.status == 0 || r.status == 200 || r.status == 401 || r.status == 503)
+    if (r.status == 0)
         return;
-    // The zone control reads the camera's 403 page as busy; the viewer has no such page.
-    if (r.status == 403) {
-        if (m_viewer)
-            m_refused = "HTTP 403 for " + PathOf(r.url);
-        return;
-    }
-    if (m_notCamera.empty())
-        m_notCamera = "HTTP " + std::to_string(r.status) + " for " + PathOf(r.url);
+    std::string detail;
+    const Failure failure = FailureOfRequest(r, m_viewer, detail);
+    if (failure == Failure::Refused)
+        m_refused = detail;
+    else if (failure == Failure::NotACamera && m_notCamera.empty())
+        m_notCamera = detail;
 }
 
 Failure StatusTracker::TransportFailure(std::string& detail) const
 {
     if (!m_last || m_last->status != 0)
         return Failure::None;
-    if (m_last->cancelled || m_last->error == kCurlTimedOut) {
-        detail = "no reply in " + std::to_string((m_last->ms + 500) / 1000) + " s";
-        return Failure::NoAnswer;
-    }
-    if (m_last->error == kCurlUnknownHost) {
-        detail = "unknown host";
-        return Failure::NothingListening;
-    }
-    if (m_last->error == kCurlNoConnection)
-        return Failure::NothingListening;
-    detail = m_last->errorText;
-    return Failure::Refused;
+    return FailureOfRequest(*m_last, m_viewer, detail);
 }
 
 Status StatusTracker::Update(int64_t now, const ControlCounters& c, LoginState login,

@@ -54,6 +54,11 @@ struct RequestOutcome
     long ms = 0;
 };
 
+// What one finished request says of the camera: a transport failure (nothing listening, no
+// answer, refused), a refusal the viewer has no page for (403), or a status no camera answers
+// with (not a camera); None for a reply a camera gives. `detail` says why.
+Failure FailureOfRequest(const RequestOutcome& request, bool viewer, std::string& detail);
+
 enum class LoginState {
     None,
     Asked,     // a prompt is open

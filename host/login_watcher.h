@@ -6,6 +6,7 @@
 // closed, since nobody could.
 
 #include "host/control_status.h"
+#include "host/credentials.h"
 
 #include <QObject>
 #include <QPointer>
@@ -16,13 +17,6 @@
 class QDialog;
 
 namespace host {
-
-struct Credentials
-{
-    std::string user;
-    std::string password; // in memory only; never printed
-    bool Given() const { return !user.empty(); }
-};
 
 class LoginWatcher : public QObject
 {

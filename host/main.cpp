@@ -6,6 +6,7 @@
 #include "camsim/camera.h"
 #include "host/camera_address.h"
 #include "host/control_host.h"
+#include "host/credentials.h"
 #include "host/display.h"
 #include "host/host_window.h"
 #include "host/options.h"
@@ -28,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -144,27 +144,6 @@ bool RegisterDemoModules()
 {
     return RegisterModule(DemoModule("libvuelo.so", CAMHOST_VUELO_MODULE), true) &&
            RegisterModule(DemoModule("libmozon.so", CAMHOST_MOZON_MODULE), true);
-}
-
-bool ReadPassword(const Options& o, Credentials& credentials, std::string& why)
-{
-    if (!o.passwordFile.empty()) {
-        std::ifstream in(o.passwordFile);
-        if (!in) {
-            why = "cannot read the password file " + o.passwordFile;
-            return false;
-        }
-        std::getline(in, credentials.password);
-        if (!credentials.password.empty() && credentials.password.back() == '\r')
-            credentials.password.pop_back();
-    } else if (const char* env = std::getenv("CAMCTL_PASSWORD")) {
-        credentials.password = env;
-    }
-    if (!o.passwordFile.empty() && credentials.user.empty()) {
-        why = "--password-file needs --user";
-        return false;
-    }
-    return true;
 }
 
 // Qt's notes that say nothing to a user: the offscreen platform's size hints, a runtime folder
