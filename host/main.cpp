@@ -12,6 +12,7 @@
 #include "host/options.h"
 #include "host/request_log.h"
 #include "host/supervisor.h"
+#include "host/tools.h"
 #include "module/registration.h"
 #include "module/type_info.h"
 #include "platform/settings.h"
@@ -197,6 +198,8 @@ int main(int argc, char** argv)
     }
     if (o.command == "register" || o.command == "unregister")
         return RunRegistration(o);
+    if (IsToolCommand(o.command))
+        return RunTool(o);
 
     const bool viewer = o.command == "vuelo";
     CameraAddress address;

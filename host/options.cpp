@@ -1,6 +1,7 @@
 #include "host/options.h"
 
 #include "module/identifiers.h"
+#include "stream/media_sinks.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -35,6 +36,20 @@ std::string Absolute(const std::string& path)
     return ec ? path : p.lexically_normal().string();
 }
 
+// "A,B" (separator ',') or "AxB" (separator 'x'): two whole numbers of at most four digits.
+bool ReadPair(const std::string& text, char separator, int& a, int& b)
+{
+    const size_t at = text.find(separator);
+    if (at == std::string::npos || at == 0 || at > 4 || text.size() - at - 1 == 0 ||
+        text.size() - at - 1 > 4 ||
+        text.find_first_not_of("0123456789", 0) != at ||
+        text.find_first_not_of("0123456789", at + 1) != std::string::npos)
+        return false;
+    a = std::atoi(text.substr(0, at).c_str());
+    b = std::atoi(text.substr(at + 1).c_str());
+    return true;
+}
+
 std::string Version(const component::FileVersion& v)
 {
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
@@ -58,17 +73,28 @@ std::string UsageText()
        camhost register MODULE-FILE    register a control module (as a browser installs it)
        camhost unregister MODULE-FILE  take it out again, also when the file is gone
 
+Tools, without a window (JSON on stdout):
+       camhost probe URL               what the camera answers to the image and util queries
+       camhost snapshot URL -o FILE.jpg  the next whole picture of its stream, at its size
+       camhost record URL -o FILE.asf --seconds N  N seconds of its ASF stream, as it came
+       camhost zones get URL           its four motion zones
+       camhost zones set URL FILE.json   change them (- reads standard input); prints what the
+                                       camera kept
+       camhost ptz URL --at X,Y        turn it as a click on that point of the picture would
+
 camhost plays the browser's part: it loads the control registered for VUELO.VueloCtrl.1 or
 MOZON.MozonCtrl.1 in the settings store ($CAMCTL_SETTINGS, else
 $XDG_CONFIG_HOME/camctl/settings.reg) into a window, scripts it as the camera's page does,
 and shows below it what the control is doing.
 
 URL forms
-  vuelo  http://CAMERA[:PORT]/              the camera's address; the stream is chosen by
+  vuelo, probe, snapshot, record, ptz
+         http://CAMERA[:PORT]/              the camera's address; the stream is chosen by
                                             --type (img/mjpeg.cgi or img/video.asf)
          http://CAMERA[:PORT]/img/mjpeg.cgi  Motion-JPEG (--type jpeg, the default)
          http://CAMERA[:PORT]/img/video.asf  MPEG-4 with sound (--type mpeg)
-  mozon  http://CAMERA[:PORT]               the camera's address (a trailing / is fine)
+  mozon, zones
+         http://CAMERA[:PORT]               the camera's address (a trailing / is fine)
   A path before img/ (http://HOST/camera1/img/mjpeg.cgi) is kept. https works too. Put no
   password in a URL: the command line shows in ps.
 
@@ -89,6 +115,12 @@ Options
   --stats               print the control's counters (one JSON line) when the run ends
   --verbose             print each request and each result code as it happens
   --camera-type mpeg4|jpeg  --demo: the stream type the simulated camera reports
+  -o, --output FILE     snapshot, record: the file to write (whole or not at all)
+  --timeout S           tools: how long the camera may take to answer a request, and for
+                        snapshot to send its picture (default 30)
+  --seconds N           record: how long to record, from the first byte
+  --at X,Y              ptz: the click, in pixels of the picture from its top-left corner
+  --picture-size WxH    ptz: the picture's size (default: what the stream says)
   --version, --help
 
 In the window: F5 or Ctrl+R reloads the control, F11 toggles full screen, Ctrl+Q and Ctrl+W
@@ -98,7 +130,7 @@ that waits for the user ends the run.
 Exit codes
   0  the run ended normally            6  the server closed or refused the connection
   1  other error (not registered...)   7  login refused (wrong user name or password)
-  2  bad command line                  8  login cancelled, or no credentials offscreen
+  2  bad command line or zones file    8  login cancelled, or no credentials offscreen
   3  wrong URL form                    9  camera busy (too many users)
   4  nothing listening at the address  10 something answers, but not as a camera
   5  the camera does not answer        130, 143  ended by Ctrl+C or SIGTERM
@@ -109,14 +141,67 @@ Examples
   camhost vuelo http://192.168.0.20/img/video.asf --type mpeg
   CAMCTL_PASSWORD=secret camhost mozon http://192.168.0.20 --user admin
   camhost vuelo http://cam/ --offscreen --seconds 10 --screenshot cam.png --stats
+  camhost probe http://192.168.0.20/ --user admin --password-file ~/.campass
+  camhost snapshot http://192.168.0.20/ -o now.jpg --timeout 10
+  camhost record http://192.168.0.20/ -o ten.asf --seconds 10
+  camhost zones get http://192.168.0.20 > zones.json
+  camhost zones set http://192.168.0.20 zones.json
+  camhost ptz http://192.168.0.20/ --at 300,40
 )";
 }
+
+bool IsToolCommand(const std::string& command)
+{
+    return OneOf(command, {"probe", "snapshot", "record", "zones", "ptz"});
+}
+
+namespace {
+
+// The words after the options, and what each tool needs of the options.
+ParseResult ParseToolWords(const std::vector<std::string>& words, Options& o)
+{
+    auto fail = [](std::string why) { return ParseResult{ParseResult::Error, std::move(why)}; };
+    const std::string& c = o.command;
+    if (c == "zones") {
+        if (words.size() < 2 || (words[1] != "get" && words[1] != "set"))
+            return fail("zones takes get URL or set URL FILE.json");
+        o.zonesAction = words[1];
+        if (o.zonesAction == "get" && words.size() != 3)
+            return fail("zones get takes one URL");
+        if (o.zonesAction == "set" && words.size() != 4)
+            return fail("zones set takes a URL and a FILE.json (- for standard input)");
+        o.url = words[2];
+        if (o.zonesAction == "set")
+            o.zonesFile = words[3] == "-" ? words[3] : Absolute(words[3]);
+    } else {
+        if (words.size() != 2)
+            return fail(c + " takes one URL");
+        o.url = words[1];
+    }
+    const bool writes = c == "snapshot" || c == "record";
+    if (writes && o.output.empty())
+        return fail(c + " needs -o FILE");
+    if (!writes && !o.output.empty())
+        return fail("-o goes with snapshot or record, not " + c);
+    if (c == "record" && o.seconds <= 0)
+        return fail("record needs --seconds N");
+    if ((c == "ptz") != (o.atX >= 0))
+        return fail(c == "ptz" ? "ptz needs --at X,Y" : "--at goes with ptz");
+    if (c != "ptz" && o.pictureWidth > 0)
+        return fail("--picture-size goes with ptz");
+    return {};
+}
+
+} // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
 {
     auto fail = [](std::string why) { return ParseResult{ParseResult::Error, std::move(why)}; };
     bool typeGiven = false, sizeGiven = false, rateGiven = false, panTiltGiven = false;
     bool cameraTypeGiven = false;
+    // Options that belong to the window, or to the tools, to tell a mix-up.
+    std::string windowOption, toolOption;
+    bool secondsGiven = false;
     std::vector<std::string> words;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -128,6 +213,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
             return true;
         };
         auto needs = [&](const std::string& what) { return fail(arg + " needs " + what); };
+        if (OneOf(arg, {"--offscreen", "--screenshot", "--stats", "--retry", "--type", "--pantilt",
+                        "--rate", "--size", "--camera-type"}) &&
+            windowOption.empty())
+            windowOption = arg;
+        if (OneOf(arg, {"-o", "--output", "--timeout", "--at", "--picture-size"}) &&
+            toolOption.empty())
+            toolOption = arg;
         if (arg == "--help" || arg == "-h") {
             return {ParseResult::Help, {}};
         } else if (arg == "--version") {
@@ -166,6 +258,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
         } else if (arg == "--seconds") {
             if (!take() || !ReadSeconds(value, 0, o.seconds) || o.seconds <= 0)
                 return needs("a number of seconds above 0");
+            secondsGiven = true;
         } else if (arg == "--retry") {
             if (!take() || !ReadSeconds(value, 0, o.retry))
                 return needs("a number of seconds (0 for never)");
@@ -186,6 +279,21 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
             if (!take() || value.empty())
                 return needs("a file name");
             o.passwordFile = Absolute(value);
+        } else if (arg == "-o" || arg == "--output") {
+            if (!take() || value.empty())
+                return needs("a file name");
+            o.output = Absolute(value);
+        } else if (arg == "--timeout") {
+            if (!take() || !ReadSeconds(value, 0, o.timeout) || o.timeout <= 0)
+                return needs("a number of seconds above 0");
+        } else if (arg == "--at") {
+            if (!take() || !ReadPair(value, ',', o.atX, o.atY))
+                return needs("X,Y: the click in the picture's pixels, from its top-left corner");
+        } else if (arg == "--picture-size") {
+            if (!take() || !ReadPair(value, 'x', o.pictureWidth, o.pictureHeight) ||
+                !IsStreamPictureSize(o.pictureWidth, o.pictureHeight))
+                return needs("WxH, up to " + std::to_string(kMaxStreamWidth) + "x" +
+                             std::to_string(kMaxStreamHeight));
         } else if (arg == "--password") {
             return fail("--password is not taken: the command line shows in ps; use "
                         "--password-file FILE or CAMCTL_PASSWORD");
@@ -212,8 +320,19 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
             o.moduleFile = Absolute(words[1]);
             return {};
         }
+        if (IsToolCommand(o.command)) {
+            if (!windowOption.empty())
+                return fail(windowOption + " is for the window (vuelo, mozon), not " + o.command);
+            if (secondsGiven && o.command != "record")
+                return fail("--seconds goes with record (or the window), not " + o.command);
+            return ParseToolWords(words, o);
+        }
         if (o.command != "vuelo" && o.command != "mozon")
-            return fail("unknown command " + o.command + " (vuelo, mozon, register, unregister)");
+            return fail("unknown command " + o.command +
+                        " (vuelo, mozon, register, unregister, probe, snapshot, record, zones, "
+                        "ptz)");
+        if (!toolOption.empty())
+            return fail(toolOption + " is for the tools (probe, snapshot, record, zones, ptz)");
         if (words.size() != 2)
             return fail(o.command + " takes one URL");
         o.url = words[1];

@@ -11,7 +11,7 @@ namespace host {
 enum ExitCode : int {
     kExitOk = 0,
     kExitError = 1,            // module not registered, no display, cannot write a file...
-    kExitUsage = 2,            // bad command line
+    kExitUsage = 2,            // bad command line, or a zones file camhost cannot take
     kExitBadUrl = 3,           // wrong URL form
     kExitNothingListening = 4, // no camera at that address (connection refused, unknown host)
     kExitNoAnswer = 5,         // connected, but no answer in time
@@ -24,7 +24,9 @@ enum ExitCode : int {
 
 struct Options
 {
-    std::string command; // "vuelo", "mozon", "register" or "unregister"
+    // "vuelo", "mozon", "register", "unregister", or a tool: "probe", "snapshot", "record",
+    // "zones", "ptz"
+    std::string command;
     std::string url;
     std::string type; // "jpeg" or "mpeg"; empty: from the URL, else jpeg
     std::string panTilt = "on";
@@ -41,7 +43,17 @@ struct Options
     std::string moduleFile;           // register / unregister
     std::string user;
     std::string passwordFile;
+    // The tools.
+    std::string output;         // snapshot, record: -o FILE
+    double timeout = 30;        // seconds the camera may take to answer (snapshot: the picture)
+    std::string zonesAction;    // zones: "get" or "set"
+    std::string zonesFile;      // zones set
+    int atX = -1, atY = -1;     // ptz: the click, in picture coordinates
+    int pictureWidth = 0, pictureHeight = 0; // ptz: the picture's size; 0 asks the stream
 };
+
+// The headless commands: no window, JSON on stdout.
+bool IsToolCommand(const std::string& command);
 
 struct ParseResult
 {

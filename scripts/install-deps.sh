@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   portaudio19-dev
   libcpp-httplib-dev
+  nlohmann-json3-dev
   libavcodec-dev libavutil-dev libswscale-dev libyuv-dev libxvidcore-dev
   libspandsp-dev
   ffmpeg curl
