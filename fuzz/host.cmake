@@ -1,0 +1,1 @@
+camctl_add_fuzzer(zones_file_fuzzer SOURCES zones_file_fuzzer.cpp LIBS camhost_tools)
