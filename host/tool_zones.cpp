@@ -144,7 +144,7 @@ bool ParseZonesFile(std::string_view text, ZoneEdits& edits, std::string& why)
     json doc;
     try {
         doc = json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) { // a syntax error, or a number beyond any
         // Its text begins with the library's own tag, which says nothing to a user.
         why = e.what();
         if (const size_t tag = why.find("] "); why.rfind("[json.", 0) == 0 && tag != std::string::npos)

@@ -330,6 +330,7 @@ TEST_F(Tools, ABadZonesFileNamesTheFieldAndReachesNoCamera)
         {R"({"resolution": 3})", "missing \"zones\""},
         {R"({"zones": []})", "zones: expected a list of one to four zones, got []"},
         {R"({"zones": [)", "parse error at line 1, column 12"},
+        {R"({"zones": [{"zone": 1, "threshold": 1e999}]})", "number overflow parsing '1e999'"},
     };
     for (const Case& c : cases) {
         host::ZoneEdits edits;
