@@ -73,14 +73,16 @@ std::string UsageText()
        camhost register MODULE-FILE    register a control module (as a browser installs it)
        camhost unregister MODULE-FILE  take it out again, also when the file is gone
 
-Tools, without a window (JSON on stdout):
-       camhost probe URL               what the camera answers to the image and util queries
-       camhost snapshot URL -o FILE.jpg  the next whole picture of its stream, at its size
-       camhost record URL -o FILE.asf --seconds N  N seconds of its ASF stream, as it came
+Tools, without a window (JSON on stdout, exit codes below):
+       camhost probe URL               the camera's answers to the image and util queries
+       camhost snapshot URL -o FILE.jpg
+                                       the next whole picture of its stream, at its size
+       camhost record URL -o FILE.asf --seconds N
+                                       N seconds of its ASF stream, as it came
        camhost zones get URL           its four motion zones
-       camhost zones set URL FILE.json   change them (- reads standard input); prints what the
+       camhost zones set URL FILE.json change them (- reads standard input), print what the
                                        camera kept
-       camhost ptz URL --at X,Y        turn it as a click on that point of the picture would
+       camhost ptz URL --at X,Y        turn it as a click on that point of its picture would
 
 camhost plays the browser's part: it loads the control registered for VUELO.VueloCtrl.1 or
 MOZON.MozonCtrl.1 in the settings store ($CAMCTL_SETTINGS, else
