@@ -336,8 +336,11 @@ ToolOutcome RecordStream(CameraSession& session, const std::string& url, millise
     Clock::time_point shown{};
     bool stopped = false;
     auto show = [&](const char* end) {
-        std::fprintf(stderr, "\rrecorded %.1f s of %s (%" PRIu64 " KiB)%s", out.seconds,
-                     SecondsText(length).c_str(), out.bytes / 1024, end);
+        if (!first)
+            std::fprintf(stderr, "\rwaiting for the stream...%s", end);
+        else
+            std::fprintf(stderr, "\rrecorded %.1f s of %s (%" PRIu64 " KiB)%s", out.seconds,
+                         SecondsText(length).c_str(), out.bytes / 1024, end);
         std::fflush(stderr);
     };
     for (;;) {
