@@ -13,9 +13,9 @@ cmake -S . -B build-asan -DCAMCTL_SANITIZE=address -DCAMCTL_BENCH=OFF -DCAMCTL_W
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ctest --output-on-failure -j"$jobs")
 
-# The threaded parts: queues, events, HTTP layer, poster, simulator, stream clients.
+# The threaded parts: queues, events, HTTP layer, poster, simulator, stream clients, the tools.
 # Qt comes uninstrumented, so the panel's tests stay with ASan.
-tsan_tests='^(FrameChainStress|AutoResetEvent|MessageQueue|HttpStream|Poster|Camera|Camsim|MJpegStream|PlayerTest|ParserTest|AsfTest|Worker|AudioPlayer|VirtualSoundBuffer|SoundDeviceChoice|ZonePainter|PicturePath|AsfStreamHttp|ZoneMotion|ViewerPlay|CountedLibrary)'
+tsan_tests='^(FrameChainStress|AutoResetEvent|MessageQueue|HttpStream|Poster|Camera|Camsim|MJpegStream|PlayerTest|ParserTest|AsfTest|Worker|AudioPlayer|VirtualSoundBuffer|SoundDeviceChoice|ZonePainter|PicturePath|AsfStreamHttp|ZoneMotion|ViewerPlay|CountedLibrary|Tools)'
 cmake -S . -B build-tsan -DCAMCTL_SANITIZE=thread -DCAMCTL_BENCH=OFF -DCAMCTL_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs"
 (cd build-tsan && ctest --output-on-failure -j"$jobs" -R "$tsan_tests")
