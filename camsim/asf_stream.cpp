@@ -251,6 +251,10 @@ AsfStreamSource::AsfStreamSource(const AsfStreamOptions& options, StreamFault fa
         throw std::invalid_argument("negative bit rate");
     const int bitrate = o.bitrate != 0 ? o.bitrate : o.width * o.height / 5 * o.fps;
     m_packetSize = m_fault.defect == StreamDefect::BigPacket ? kAsfBigPacketSize : o.packetSize;
+    if (m_fault.defect == StreamDefect::Fuzz) {
+        m_fuzz = std::make_unique<StreamFuzzer>(m_fault.seed);
+        m_packetSize = m_fuzz->AsfPacketSize(m_packetSize);
+    }
 
     m_impl = std::make_unique<Impl>(o, bitrate);
     if (o.audioCodeSize != 0)
@@ -276,7 +280,9 @@ AsfStreamSource::AsfStreamSource(const AsfStreamOptions& options, StreamFault fa
         objects.push_back(Object(kFileProperties, body));
     }
     {
-        const std::vector<uint8_t>& config = m_impl->video.Config();
+        std::vector<uint8_t> config = m_impl->video.Config();
+        if (m_fuzz)
+            m_fuzz->Mpeg4Config(config);
         const uint32_t formatSize = uint32_t(40 + config.size());
         std::string ts;
         Put(ts, uint64_t(o.width), 4);
@@ -333,6 +339,10 @@ AsfStreamSource::AsfStreamSource(const AsfStreamOptions& options, StreamFault fa
     Put(h, kFileId);
     Put(h, 0, 8); // total data packets: invalid while broadcasting
     Put(h, 0x0101, 2);
+    if (m_fuzz) {
+        m_fuzz->AsfHeader(h);
+        m_headerStop = m_fuzz->Cut(h.size(), true);
+    }
 }
 
 AsfStreamSource::~AsfStreamSource() = default;
@@ -394,7 +404,8 @@ void AsfStreamSource::Pack(const MediaObject& o, std::string& out)
         const bool lastPiece = k + 1 == o.pieces.size();
         size_t offset = o.pieces[k].offset;
         size_t left = o.pieces[k].length;
-        while (left > 0) {
+        bool empty = first && left == 0; // an empty object still goes out, as an empty payload
+        while (left > 0 || empty) {
             const size_t header = first ? kFirstPayloadHeader : kOtherPayloadHeader;
             const size_t room = capacity - s.payloads.size();
             if (s.payloadCount == kMaxPayloads || room < header + 1 ||
@@ -406,7 +417,7 @@ void AsfStreamSource::Pack(const MediaObject& o, std::string& out)
             // A completing video fragment must leave room for the zone levels after it.
             const bool completes = o.video && lastPiece && take == left;
             if (completes && room - header - take < kAsfZoneLevelBytes) {
-                take = std::min(left - 1, room - header);
+                take = left == 0 ? 0 : std::min(left - 1, room - header);
                 if (take == 0) {
                     ClosePacket(out, false);
                     continue;
@@ -427,6 +438,7 @@ void AsfStreamSource::Pack(const MediaObject& o, std::string& out)
             s.payloads.append(o.data.substr(offset, take));
             ++s.payloadCount;
             first = false;
+            empty = false;
             offset += take;
             left -= take;
             if (o.video && last)
@@ -464,13 +476,18 @@ void AsfStreamSource::AppendAudioObject(std::string& out)
 
 void AsfStreamSource::NextAudio(std::string& out)
 {
-    m_stopAt = std::string::npos;
+    m_stop = {};
     if (!m_impl->sound)
         return;
+    const size_t start = out.size();
     m_impl->sendTimeMs = NextAudioTimeMs();
     AppendAudioObject(out);
     if (m_impl->payloadCount != 0)
         ClosePacket(out, false);
+    if (m_fuzz) {
+        m_fuzz->AsfPackets(out, start, size_t(m_packetSize));
+        m_stop = m_fuzz->Cut(out.size() - start, false);
+    }
 }
 
 void AsfStreamSource::SetZoneLevels(std::array<uint8_t, 4> levels)
@@ -492,7 +509,8 @@ void AsfStreamSource::SetAim(int x, int y)
 void AsfStreamSource::Next(std::string& out)
 {
     Impl& s = *m_impl;
-    m_stopAt = std::string::npos;
+    m_stop = {};
+    const size_t start = out.size();
     const uint32_t timeMs = NextTimeMs();
     const StreamDefect defect = m_fault.defect != StreamDefect::None &&
                                         m_pictures == uint64_t(std::max(0, m_fault.afterPictures))
@@ -504,6 +522,8 @@ void AsfStreamSource::Next(std::string& out)
 
     bool key = false;
     s.video.Encode(s.scene.Render(timeMs, m_pictures), int64_t(m_pictures), s.frame, key);
+    if (m_fuzz)
+        m_fuzz->Mpeg4Frame(s.frame, key);
     {
         // The encoder's own luma: no second conversion. Fixed levels still feed the meter, so
         // measuring again starts from the picture before rather than a stale one.
@@ -529,8 +549,16 @@ void AsfStreamSource::Next(std::string& out)
     Pack(o, out);
 
     if (defect == StreamDefect::Close || defect == StreamDefect::Stall ||
-        defect == StreamDefect::ShortPacket)
-        m_stopAt = size_t(m_packetSize) / 2;
+        defect == StreamDefect::ShortPacket) {
+        m_stop.at = size_t(m_packetSize) / 2;
+        m_stop.kind = defect == StreamDefect::Close   ? StopKind::Close
+                      : defect == StreamDefect::Stall ? StopKind::StallWhileFault
+                                                      : StopKind::End;
+    }
+    if (m_fuzz) {
+        m_fuzz->AsfPackets(out, start, size_t(m_packetSize));
+        m_stop = m_fuzz->Cut(out.size() - start, false);
+    }
     ++m_pictures;
 }
 
@@ -538,6 +566,10 @@ std::string RecordAsfStream(const AsfStreamOptions& options, int pictures, Strea
 {
     AsfStreamSource source(options, fault);
     std::string out = source.Header();
+    if (source.HeaderStop().at != StreamStop::kNone) {
+        out.resize(source.HeaderStop().at);
+        return out;
+    }
     RecordSource(source, pictures, out);
     return out;
 }

@@ -67,6 +67,7 @@ struct AsfStreamOptions
 //                   fault is lifted
 //   big-header      from the start: a padding object makes the header objects exceed 1,024 bytes
 //   big-packet      from the start: packets of twice kAsfMaxPacketSize
+//   fuzz            from the start: damage anywhere (stream_fuzz.h)
 inline constexpr int kAsfBigPacketSize = 2 * kAsfMaxPacketSize;
 
 class AsfStreamSource
@@ -79,8 +80,10 @@ public:
     AsfStreamSource(const AsfStreamSource&) = delete;
     AsfStreamSource& operator=(const AsfStreamSource&) = delete;
 
-    // The header object and the data object header: what goes before the first packet.
+    // The header object and the data object header: what goes before the first packet, and
+    // where it stops when it is cut (fuzzing).
     const std::string& Header() const;
+    const StreamStop& HeaderStop() const { return m_headerStop; }
     // The MPEG-4 configuration headers as the header carries them.
     const std::vector<uint8_t>& VideoConfig() const;
     int PacketSize() const { return m_packetSize; }
@@ -107,9 +110,10 @@ public:
     // The zone level bytes of the last picture.
     std::array<uint8_t, 4> ZoneLevels() const { return m_zoneLevels; }
 
-    // For the close, stall and short-packet faults: how many of the bytes that the last Next
-    // appended go out before the defect; npos when it appended no such defect.
-    size_t StopAt() const { return m_stopAt; }
+    // Where and how the bytes that the last Next or NextAudio appended stop (close, stall and
+    // short-packet faults, fuzzing); `at` is npos when they go out whole.
+    const StreamStop& Stop() const { return m_stop; }
+    size_t StopAt() const { return m_stop.at; }
 
 private:
     struct Impl;
@@ -127,7 +131,8 @@ private:
     bool m_audioKeySent = false;
     std::array<uint8_t, 4> m_zoneLevels{};
     std::optional<ZoneConfig> m_measuredZones;
-    size_t m_stopAt = std::string::npos;
+    StreamStop m_stop, m_headerStop;
+    std::unique_ptr<StreamFuzzer> m_fuzz;
 };
 
 // The header and the packets of the first `pictures` pictures and the audio sent among them,

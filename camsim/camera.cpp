@@ -9,6 +9,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <random>
 
 namespace camsim {
 
@@ -106,7 +107,8 @@ std::array<uint8_t, 4> UnpackLevels(uint32_t packed)
 
 bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault)
 {
-    size_t colon = option.rfind(':');
+    // A fuzz seed comes after a second colon.
+    size_t colon = option.find(':');
     if (colon == std::string::npos || colon == 0)
         return false;
     endpoint = option.substr(0, colon);
@@ -124,10 +126,21 @@ bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& f
         return true;
     }
     if (kind == "stream") {
+        std::optional<uint64_t> seed;
+        if (size_t at = value.find(':'); at != std::string::npos) {
+            uint64_t n = 0;
+            const char* end = value.data() + value.size();
+            auto [stop, ec] = std::from_chars(value.data() + at + 1, end, n);
+            if (ec != std::errc() || stop != end || at + 1 == value.size())
+                return false;
+            seed = n;
+            value.erase(at);
+        }
         StreamDefect defect;
-        if (!ParseStreamDefect(value, defect))
+        if (!ParseStreamDefect(value, defect) || (seed && defect != StreamDefect::Fuzz))
             return false;
         fault.stream = value;
+        fault.seed = seed;
         return true;
     }
     if (!ParseInt(value, n) || n < 0)
@@ -241,8 +254,11 @@ void Camera::SetFault(const std::string& endpoint, const Fault& fault)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_faults[endpoint] = fault;
+        Fault& set = m_faults[endpoint] = fault;
+        if (set.stream == "fuzz" && !set.seed)
+            set.seed = (uint64_t(std::random_device{}()) << 32) | std::random_device{}();
         ++m_faultGeneration;
+        m_fuzzConnections.clear();
     }
     m_changed.notify_all();
 }
@@ -253,8 +269,19 @@ void Camera::ClearFaults()
         std::lock_guard lock(m_mutex);
         m_faults.clear();
         ++m_faultGeneration;
+        m_fuzzConnections.clear();
     }
     m_changed.notify_all();
+}
+
+uint64_t Camera::NextFuzzSeed(const std::string& endpoint)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_faults.find(endpoint);
+    if (it == m_faults.end())
+        it = m_faults.find("*");
+    const uint64_t seed = it != m_faults.end() && it->second.seed ? *it->second.seed : 0;
+    return seed + m_fuzzConnections[endpoint]++;
 }
 
 Fault Camera::FaultFor(const std::string& endpoint) const

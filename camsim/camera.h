@@ -38,13 +38,18 @@ struct Fault
     int status = 0;             // 0: the endpoint's own status
     // Stream defect, once after afterPictures good pictures; empty for none. Motion-JPEG: close,
     // stall, bad-tag, bad-type, bad-version, bad-offset, big-frame; ASF: close, stall, audio-key,
-    // outside-object, fill-overflow, short-packet, big-header, big-packet.
+    // outside-object, fill-overflow, short-packet, big-header, big-packet; both: fuzz, damage
+    // everywhere from the start (stream_fuzz.h).
     std::string stream;
     int afterPictures = 2;
+    // The fuzz defect's: connection k of the endpoint (counted from SetFault) is damaged by
+    // seed + k, so a whole run or one connection can be replayed. SetFault picks one if unset.
+    std::optional<uint64_t> seed;
 };
 
 // "endpoint:kind[=value]" as on the command line: delay=MS, hang, close=BYTES, status=CODE,
-// stream=DEFECT, after=PICTURES. Sets only the field it names, so options can be merged.
+// stream=DEFECT (stream=fuzz:SEED with a seed), after=PICTURES. Sets only the field it names,
+// so options can be merged.
 bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault);
 
 enum class AuthScheme { Any, Basic, Digest };
@@ -163,6 +168,8 @@ public:
     const Config& GetConfig() const { return m_config; }
     // The fault that applies to an endpoint now ("*" when it has none of its own).
     Fault FaultFor(const std::string& endpoint) const;
+    // The seed of the endpoint's next fuzzed connection.
+    uint64_t NextFuzzSeed(const std::string& endpoint);
 
 private:
     void Dispatch(const httplib::Request& req, httplib::Response& res);
@@ -189,6 +196,7 @@ private:
     std::atomic<bool> m_stopping{false};
     std::map<std::string, Fault> m_faults;
     uint64_t m_faultGeneration = 0;
+    std::map<std::string, uint64_t> m_fuzzConnections; // per endpoint, since the faults changed
     std::vector<RequestRecord> m_requests;
     std::vector<PanTiltCommand> m_panTilt;
     ZoneConfig m_zones;

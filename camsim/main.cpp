@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,13 @@ void Usage(FILE* out)
         "                      (default 2): for img/mjpeg.cgi DEFECT is one of close, stall,\n"
         "                      bad-tag, bad-type, bad-version, bad-offset, big-frame; for\n"
         "                      img/video.asf one of close, stall, audio-key, outside-object,\n"
-        "                      fill-overflow, short-packet, big-header, big-packet; repeat\n"
-        "                      --fault to combine kinds for one ENDPOINT, a path such as\n"
+        "                      fill-overflow, short-packet, big-header, big-packet; for both\n"
+        "                      fuzz[:SEED], a hostile camera that damages every part of the\n"
+        "                      stream, cuts and stalls it, differently on each connection;\n"
+        "                      repeat --fault to combine kinds for one ENDPOINT, a path such as\n"
         "                      img/query.cgi or * for all\n"
+        "  --seed N            the fuzz seed where --fault gives none (default: random); the\n"
+        "                      seeds are printed, and connection K of an endpoint uses SEED+K\n"
         "  --help              this text\n",
         out);
 }
@@ -116,6 +121,7 @@ int main(int argc, char** argv)
     std::string host = "127.0.0.1";
     int port = 8080;
     std::vector<std::pair<std::string, camsim::Fault>> faults;
+    std::optional<uint64_t> seed;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -215,6 +221,16 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "camsim: --audio-bits takes 0 or 2 to 5\n");
                 return 2;
             }
+        } else if (arg == "--seed") {
+            const char* text = value();
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long long n = std::strtoull(text, &end, 10);
+            if (end == text || *end != '\0' || errno != 0 || text[0] == '-') {
+                std::fprintf(stderr, "camsim: bad --seed\n");
+                return 2;
+            }
+            seed = n;
         } else if (arg == "--fault") {
             const std::string option = value();
             std::string endpoint;
@@ -251,13 +267,21 @@ int main(int argc, char** argv)
         return 1;
     }
     camsim::Camera camera(config);
-    for (const auto& [endpoint, fault] : faults)
+    for (auto& [endpoint, fault] : faults) {
+        if (fault.stream == "fuzz" && !fault.seed)
+            fault.seed = seed;
         camera.SetFault(endpoint, fault);
+    }
     if (!camera.Start(host, port)) {
         std::fprintf(stderr, "camsim: cannot listen on %s:%d\n", host.c_str(), port);
         return 1;
     }
     std::printf("listening on %s\n", camera.BaseUrl().c_str());
+    // So that a run that found something can be replayed with --seed.
+    for (const auto& [endpoint, fault] : faults)
+        if (const camsim::Fault set = camera.FaultFor(endpoint); set.stream == "fuzz")
+            std::printf("fuzz seed %llu for %s\n", static_cast<unsigned long long>(*set.seed),
+                        endpoint.c_str());
     std::fflush(stdout);
 
     int signal = 0;

@@ -199,6 +199,7 @@ bool ParseStreamDefect(std::string_view name, StreamDefect& defect)
         {"short-packet", StreamDefect::ShortPacket},
         {"big-header", StreamDefect::BigHeader},
         {"big-packet", StreamDefect::BigPacket},
+        {"fuzz", StreamDefect::Fuzz},
     };
     for (const auto& [text, value] : kNames)
         if (text == name) {
@@ -253,6 +254,10 @@ MJpegStreamSource::MJpegStreamSource(const MJpegStreamOptions& options, StreamFa
     if (o.quality < 1 || o.quality > 100)
         throw std::invalid_argument("quality out of range");
 
+    if (m_fault.defect == StreamDefect::Fuzz) {
+        m_fuzz = std::make_unique<StreamFuzzer>(m_fault.seed);
+        m_options.maxPayload = m_fuzz->MJpegPayloadLimit(o.maxPayload);
+    }
     m_impl = std::make_unique<Impl>(o);
     if (o.audioCodeSize != 0) {
         // Multiples of 8 samples fill whole bytes at every code size, so no packet leaves bits
@@ -299,8 +304,15 @@ void MJpegStreamSource::AppendAudioPacket(std::string& out)
 
 void MJpegStreamSource::NextAudio(std::string& out)
 {
-    if (m_samplesPerPacket != 0)
-        AppendAudioPacket(out);
+    m_stop = {};
+    if (m_samplesPerPacket == 0)
+        return;
+    const size_t start = out.size();
+    AppendAudioPacket(out);
+    if (m_fuzz) {
+        m_fuzz->MJpegPackets(out, start);
+        m_stop = m_fuzz->Cut(out.size() - start, false);
+    }
 }
 
 void MJpegStreamSource::SetAim(int x, int y)
@@ -310,17 +322,23 @@ void MJpegStreamSource::SetAim(int x, int y)
 
 void MJpegStreamSource::Next(std::string& out)
 {
-    m_stopAt = std::string::npos;
+    m_stop = {};
     const size_t start = out.size();
     const uint32_t timeMs = NextTimeMs();
     const StreamDefect defect = m_fault.defect != StreamDefect::None &&
                                         m_pictures == uint64_t(std::max(0, m_fault.afterPictures))
                                     ? m_fault.defect
                                     : StreamDefect::None;
-    const std::string_view jpeg = m_impl->jpeg.Encode(m_impl->scene.Render(timeMs, m_pictures));
+    std::string_view jpeg = m_impl->jpeg.Encode(m_impl->scene.Render(timeMs, m_pictures));
+    if (m_fuzz) {
+        m_picture.assign(jpeg);
+        m_fuzz->Jpeg(m_picture);
+        jpeg = m_picture;
+    }
     const size_t packets = (jpeg.size() + m_options.maxPayload - 1) / m_options.maxPayload;
 
-    for (size_t index = 0, offset = 0; offset < jpeg.size(); ++index) {
+    // An empty picture still goes out, as one empty packet.
+    for (size_t index = 0, offset = 0; index == 0 || offset < jpeg.size(); ++index) {
         const size_t length = std::min(m_options.maxPayload, jpeg.size() - offset);
         Header h;
         h.frameSize = uint32_t(jpeg.size());
@@ -352,10 +370,14 @@ void MJpegStreamSource::Next(std::string& out)
             break;
         case StreamDefect::Close:
         case StreamDefect::Stall:
-            if (first)
-                m_stopAt = out.size() - start + kMJpegHeaderSize + length / 2;
+            if (first) {
+                m_stop.at = out.size() - start + kMJpegHeaderSize + length / 2;
+                m_stop.kind = defect == StreamDefect::Close ? StopKind::Close
+                                                            : StopKind::StallWhileFault;
+            }
             break;
         case StreamDefect::None:
+        case StreamDefect::Fuzz:
         case StreamDefect::AudioKey: // the ASF stream's own
         case StreamDefect::OutsideObject:
         case StreamDefect::FillOverflow:
@@ -371,6 +393,10 @@ void MJpegStreamSource::Next(std::string& out)
         if (first)
             while (m_samplesPerPacket != 0 && NextAudioTimeMs() <= timeMs)
                 AppendAudioPacket(out);
+    }
+    if (m_fuzz) {
+        m_fuzz->MJpegPackets(out, start);
+        m_stop = m_fuzz->Cut(out.size() - start, m_pictures == 0);
     }
     ++m_pictures;
 }

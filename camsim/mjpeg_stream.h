@@ -7,6 +7,7 @@
 // record a stream in memory; AddMJpegEndpoint paces the same bytes by real time over HTTP.
 
 #include "camsim/sound.h"
+#include "camsim/stream_fuzz.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -60,17 +61,20 @@ enum class StreamDefect
     ShortPacket,
     BigHeader,
     BigPacket,
+    // Both streams: seeded corruption of every part from the start (stream_fuzz.h).
+    Fuzz,
 };
 
 struct StreamFault
 {
     StreamDefect defect = StreamDefect::None;
     int afterPictures = 2;
+    uint64_t seed = 0; // the fuzz defect's
 };
 
-// "close", "stall", "bad-tag", "bad-type", "bad-version", "bad-offset", "big-frame", and the
+// "close", "stall", "bad-tag", "bad-type", "bad-version", "bad-offset", "big-frame", the
 // ASF stream's "audio-key", "outside-object", "fill-overflow", "short-packet", "big-header",
-// "big-packet".
+// "big-packet", and "fuzz".
 bool ParseStreamDefect(std::string_view name, StreamDefect& defect);
 // One of the sizes the camera offers: 160x120, 160x128, 320x240, 640x480, 704x480.
 bool ParseMJpegSize(std::string_view text, int& width, int& height);
@@ -99,9 +103,10 @@ public:
     bool AudioGoesAlone() const;
     uint64_t Pictures() const { return m_pictures; }
 
-    // For the close and stall faults: how many of the bytes that the last Next appended go out
-    // before the defect; npos when it appended no such defect.
-    size_t StopAt() const { return m_stopAt; }
+    // Where and how the bytes that the last Next or NextAudio appended stop (close and stall
+    // faults, fuzzing); `at` is npos when they go out whole.
+    const StreamStop& Stop() const { return m_stop; }
+    size_t StopAt() const { return m_stop.at; }
 
 private:
     struct Impl;
@@ -113,7 +118,9 @@ private:
     uint64_t m_pictures = 0;
     uint64_t m_audioPackets = 0;
     int m_samplesPerPacket = 0;
-    size_t m_stopAt = std::string::npos;
+    StreamStop m_stop;
+    std::unique_ptr<StreamFuzzer> m_fuzz;
+    std::string m_picture; // the damaged copy of the picture being sent
 };
 
 // The first `pictures` pictures and the audio sent among them, ordered as the endpoint sends

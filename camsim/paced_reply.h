@@ -1,9 +1,9 @@
 #pragma once
 // A live stream reply paced by real time: the source's pictures and audio go out when their time
 // stamps fall due, the camera's aim and zones (or fixed zone levels) reach the source before each
-// picture and the levels it measured go back to the camera, and a stream defect cuts, stalls or
-// ends the reply where the source says. Both streams use it; only the server thread that sends
-// the reply touches it.
+// picture and the levels it measured go back to the camera, and a stream defect or the fuzzer
+// cuts, stalls or ends the reply where the source says. Both streams use it; only the server
+// thread that sends the reply touches it.
 
 #include "camsim/camera.h"
 #include "camsim/mjpeg_stream.h"
@@ -26,7 +26,7 @@ public:
     PacedReply(Camera& camera, Camera::StreamSlot slot, std::string endpoint,
                const Options& options, StreamFault fault)
         : m_camera(camera), m_slot(std::move(slot)), m_endpoint(std::move(endpoint)),
-          m_source(options, fault), m_defect(fault.defect)
+          m_source(options, fault)
     {
     }
 
@@ -37,8 +37,8 @@ public:
             m_started = true;
             m_start = Clock::now();
             if constexpr (requires { m_source.Header(); }) {
-                const std::string& header = m_source.Header();
-                return sink.write(header.data(), header.size());
+                m_buffer = m_source.Header();
+                return SendStep(sink, m_source.HeaderStop(), 0);
             }
         }
         const bool alone = m_source.AudioGoesAlone();
@@ -48,7 +48,7 @@ public:
         m_buffer.clear();
         if (alone) {
             m_source.NextAudio(m_buffer);
-            return Send(sink, 0, m_buffer.size());
+            return SendStep(sink, m_source.Stop(), due);
         }
         const auto [aimX, aimY] = m_camera.Aim();
         m_source.SetAim(aimX, aimY);
@@ -64,21 +64,7 @@ public:
         } else {
             m_source.Next(m_buffer);
         }
-        const size_t stop = m_source.StopAt();
-        if (stop == std::string::npos)
-            return Send(sink, 0, m_buffer.size());
-        if (!Send(sink, 0, stop) || m_defect == StreamDefect::Close)
-            return false;
-        if (m_defect == StreamDefect::ShortPacket) {
-            sink.done();
-            return true;
-        }
-        while (m_camera.FaultFor(m_endpoint).stream == "stall")
-            if (m_camera.WaitStopping(20))
-                return false;
-        // Go on from here rather than sending the pictures missed while stalled in one burst.
-        m_start = Clock::now() - std::chrono::milliseconds(due);
-        return Send(sink, stop, m_buffer.size() - stop);
+        return SendStep(sink, m_source.Stop(), due);
     }
 
 private:
@@ -103,6 +89,35 @@ private:
         }
     }
 
+    // The buffer, interrupted where `stop` says; `due` is the step's time.
+    bool SendStep(httplib::DataSink& sink, const StreamStop& stop, uint32_t due)
+    {
+        if (stop.at == StreamStop::kNone)
+            return Send(sink, 0, m_buffer.size());
+        const size_t at = std::min(stop.at, m_buffer.size());
+        if (!Send(sink, 0, at))
+            return false;
+        switch (stop.kind) {
+        case StopKind::Close:
+            return false;
+        case StopKind::End:
+            sink.done();
+            return true;
+        case StopKind::Stall:
+            if (m_camera.WaitStopping(stop.stallMs))
+                return false;
+            break;
+        case StopKind::StallWhileFault:
+            while (m_camera.FaultFor(m_endpoint).stream == "stall")
+                if (m_camera.WaitStopping(20))
+                    return false;
+            break;
+        }
+        // Go on from here rather than sending the pictures missed while stalled in one burst.
+        m_start = Clock::now() - std::chrono::milliseconds(due);
+        return Send(sink, at, m_buffer.size() - at);
+    }
+
     bool Send(httplib::DataSink& sink, size_t from, size_t count)
     {
         // A zero-length write would end httplib's chunked reply.
@@ -113,7 +128,6 @@ private:
     Camera::StreamSlot m_slot; // held until the reply is gone
     std::string m_endpoint;
     Source m_source;
-    StreamDefect m_defect;
     std::string m_buffer;
     bool m_started = false;
     Clock::time_point m_start{};
@@ -125,14 +139,15 @@ template <class Source>
 void RecordSource(Source& source, int pictures, std::string& out)
 {
     while (source.Pictures() < uint64_t(std::max(0, pictures))) {
-        if (source.AudioGoesAlone()) {
-            source.NextAudio(out);
-            continue;
-        }
         const size_t before = out.size();
-        source.Next(out);
-        if (source.StopAt() != std::string::npos) {
-            out.resize(before + source.StopAt());
+        if (source.AudioGoesAlone())
+            source.NextAudio(out);
+        else
+            source.Next(out);
+        // A stall only delays the rest; every other stop ends the stream.
+        const StreamStop& stop = source.Stop();
+        if (stop.at != StreamStop::kNone && stop.kind != StopKind::Stall) {
+            out.resize(before + std::min(stop.at, out.size() - before));
             break;
         }
     }
@@ -140,7 +155,8 @@ void RecordSource(Source& source, int pictures, std::string& out)
 
 // Answers a stream request: the busy page at the user limit, else a paced reply of `Source` with
 // the request's "Speed=" (1 to 30, else 30), the simulator's "size=WxH" (else `configuredSize`)
-// and the endpoint's stream fault filled into `options`.
+// and the endpoint's stream fault filled into `options`; a fuzzed stream takes the connection's
+// own seed.
 template <class Source, class Options>
 void ServePacedStream(Camera& camera, const httplib::Request& req, httplib::Response& res,
                       const std::string& endpoint, const char* contentType, Options options,
@@ -166,6 +182,8 @@ void ServePacedStream(Camera& camera, const httplib::Request& req, httplib::Resp
     streamFault.afterPictures = fault.afterPictures;
     if (!ParseStreamDefect(fault.stream, streamFault.defect))
         streamFault.defect = StreamDefect::None;
+    if (streamFault.defect == StreamDefect::Fuzz)
+        streamFault.seed = camera.NextFuzzSeed(endpoint);
 
     // The source (and an encoder) opens here, so a failure is the server's error page rather
     // than a cut stream.

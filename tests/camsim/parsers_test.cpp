@@ -22,9 +22,14 @@ TEST(CamsimParsers, FaultSpecsFromTheCommandLine)
     EXPECT_EQ(f.closeAfterBytes, 0);
     ASSERT_TRUE(ParseFaultOption("*:status=503", endpoint, f));
     EXPECT_EQ(f.status, 503);
+    ASSERT_TRUE(ParseFaultOption("*:stream=fuzz:18446744073709551615", endpoint, f));
+    EXPECT_EQ(endpoint, "*");
+    EXPECT_EQ(f.stream, "fuzz");
+    EXPECT_EQ(f.seed, UINT64_MAX);
 
     for (const char* bad : {"", "img/query.cgi", ":hang", "x:delay", "x:delay=-1", "x:delay=5ms",
-                            "x:status=42", "x:hang=1", "x:explode"})
+                            "x:status=42", "x:hang=1", "x:explode", "x:stream=fuzz:",
+                            "x:stream=fuzz:-1", "x:stream=fuzz:7x", "x:stream=close:7"})
         EXPECT_FALSE(ParseFaultOption(bad, endpoint, f)) << bad;
 }
 

@@ -109,6 +109,27 @@ TEST(CamsimProgram, ZoneOptionsSetTheReportedResolutionCodeAndTheBusyPage)
     }
 }
 
+TEST(CamsimProgram, PrintsTheFuzzSeedsSoARunCanBeReplayed)
+{
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--fault", "*:stream=fuzz", "--seed", "42"}, "fuzz seed 42 for *\n"},
+        {{"--seed", "1", "--fault", "img/video.asf:stream=fuzz:7"},
+         "fuzz seed 7 for img/video.asf\n"},
+        {{"--fault", "img/mjpeg.cgi:stream=fuzz"}, "fuzz seed "}, // a new one each run
+    };
+    for (auto [args, expected] : cases) {
+        args.insert(args.begin(), {"--port", "0"});
+        Child child = Spawn(args);
+        ASSERT_GT(child.pid, 0);
+        char line[256] = {};
+        ASSERT_NE(std::fgets(line, sizeof line, child.out), nullptr);
+        ASSERT_NE(std::fgets(line, sizeof line, child.out), nullptr);
+        EXPECT_EQ(std::string(line).substr(0, expected.size()), expected);
+        ::kill(child.pid, SIGTERM);
+        Finish(child);
+    }
+}
+
 TEST(CamsimProgram, RefusesBadOptionsAndKeepsThePasswordOffTheOutput)
 {
     for (std::vector<std::string> args : {std::vector<std::string>{"--port", "70000"},
@@ -118,6 +139,7 @@ TEST(CamsimProgram, RefusesBadOptionsAndKeepsThePasswordOffTheOutput)
                                           {"--type", "bogus"},
                                           {"--ptctrl", "maybe"},
                                           {"--resolutions", "huge"},
+                                          {"--seed", "-3"},
                                           {"--bogus"}}) {
         Child child = Spawn(args);
         ASSERT_GT(child.pid, 0);
