@@ -1,5 +1,5 @@
 # The panel, control and painters, headless against the simulated camera.
-camctl_add_test(viewer_panel_tests
+camctl_add_test(viewer_panel_tests WIDGETS
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/panel_test.cpp ${CMAKE_CURRENT_LIST_DIR}/paint_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/snapshot_test.cpp ${CMAKE_CURRENT_LIST_DIR}/lipsync_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/mpeg_panel_test.cpp
