@@ -44,7 +44,7 @@ struct Fault
     int afterPictures = 2;
     // The fuzz defect's: connection k of the endpoint (counted from SetFault) is damaged by
     // seed + k, so a whole run or one connection can be replayed. SetFault picks one if unset.
-    std::optional<uint64_t> seed;
+    std::optional<uint64_t> seed{};
 };
 
 // "endpoint:kind[=value]" as on the command line: delay=MS, hang, close=BYTES, status=CODE,

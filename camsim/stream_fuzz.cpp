@@ -464,7 +464,7 @@ void StreamFuzzer::MJpegPackets(std::string& s, size_t from)
         return;
     const size_t k = m_random.Below(uint32_t(packets.size()));
     const size_t at = packets[k];
-    const size_t length = kMJpegHeader + size_t(GetLe(s, at + 16, 2));
+    const size_t length = std::min(kMJpegHeader + size_t(GetLe(s, at + 16, 2)), s.size() - at);
     switch (m_random.Below(14)) {
     case 0:
         s[at + m_random.Below(4)] = char(m_random.Next());
