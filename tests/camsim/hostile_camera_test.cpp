@@ -25,7 +25,8 @@
 #include <thread>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizers' allocators keep their own count (GCC ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #else
 #include <malloc.h>
 #endif
@@ -215,11 +216,24 @@ void RunViewer(const char* videoType, const std::string& endpoint, uint64_t seed
         ASSERT_TRUE(control.Panel().Connected());
         control.StartPlay(0, "");
 
+        CViewerPanel& panel = control.Panel();
+        CStreamWorker& client = std::string(videoType) == "jpeg"
+                                    ? static_cast<CStreamWorker&>(panel.MJpegPlayer())
+                                    : panel.AsfPlayer();
+        // A client that ended is restarted as soon as its result is handled: the panel never
+        // stays without one.
+        QElapsedTimer idle;
+        qint64 longestIdle = 0;
         // What a user does meanwhile: the view changes and snapshots, at the seed's pace.
         QElapsedTimer sinceAction;
         sinceAction.start();
-        CViewerPanel& panel = control.Panel();
         const auto longest = watch.Pump(PartTime(), [&] {
+            if (!client.Finished())
+                idle.invalidate();
+            else if (!idle.isValid())
+                idle.start();
+            else
+                longestIdle = std::max(longestIdle, idle.elapsed());
             if (sinceAction.elapsed() < 600)
                 return;
             sinceAction.restart();
@@ -231,7 +245,9 @@ void RunViewer(const char* videoType, const std::string& endpoint, uint64_t seed
             default: panel.OnSnapshot(); break;
             }
         });
-        EXPECT_LT(longest.count(), kStopTimeoutMs + 2000) << "seed " << seed;
+        // A longer step would be a stop that ran out its time-out.
+        EXPECT_LT(longest.count(), kStopTimeoutMs) << "seed " << seed;
+        EXPECT_LT(longestIdle, 1000) << "seed " << seed;
 
         const ViewerStats stats = panel.Stats();
         const int connections = Connections(camera, endpoint);
@@ -239,17 +255,14 @@ void RunViewer(const char* videoType, const std::string& endpoint, uint64_t seed
                     "heap growth %zu KiB\n",
                     endpoint.c_str(), connections, stats.restarts, stats.painted,
                     watch.PeakGrowth() >> 10);
-        // Every failure brought a new connection (the last one may still be opening).
-        EXPECT_GE(uint64_t(connections), stats.restarts) << "seed " << seed;
+        // The camera failed the stream, and every failure brought a restart.
+        EXPECT_GE(stats.restarts, 1u) << "seed " << seed;
         EXPECT_EQ(stats.restarts, stats.results.size()) << "seed " << seed;
 
         QElapsedTimer stop;
         stop.start();
         panel.StopPlay();
         EXPECT_LT(stop.elapsed(), kStopTimeoutMs) << "seed " << seed;
-        CStreamWorker& client = std::string(videoType) == "jpeg"
-                                    ? static_cast<CStreamWorker&>(panel.MJpegPlayer())
-                                    : panel.AsfPlayer();
         EXPECT_TRUE(client.Finished()) << "seed " << seed;
         EXPECT_TRUE(panel.MJpegPainter().Finished() && panel.Mpeg4Painter().Finished() &&
                     panel.AudioPlayer().Finished())
@@ -310,7 +323,7 @@ TEST(HostileCamera, ZoneControlOnTheAsfStream)
             else
                 control->Panel().OnCancel();
         });
-        EXPECT_LT(longest.count(), kStopTimeoutMs + 2000) << "seed " << seed;
+        EXPECT_LT(longest.count(), kStopTimeoutMs) << "seed " << seed;
         std::printf("zone control: %d connections, %d reconnections, %" PRIu64
                     " pictures decoded, peak heap growth %zu KiB\n",
                     Connections(camera, "img/video.asf"), reconnections,
