@@ -143,17 +143,17 @@ Received ReceiveAsf(const std::string& bytes)
 TEST(StreamFuzz, ASeedReplaysItsConnectionAndSeedsDamageDifferently)
 {
     std::set<std::string> mjpeg, asf;
-    for (uint64_t seed = 1; seed <= 10; ++seed) {
-        const std::string m = RecordMJpegStream(SmallMJpeg(), 40, Fuzz(seed));
-        const std::string a = RecordAsfStream(SmallAsf(), 40, Fuzz(seed));
-        EXPECT_EQ(m, RecordMJpegStream(SmallMJpeg(), 40, Fuzz(seed))) << seed;
-        EXPECT_EQ(a, RecordAsfStream(SmallAsf(), 40, Fuzz(seed))) << seed;
+    for (uint64_t seed = 1; seed <= 8; ++seed) {
+        const std::string m = RecordMJpegStream(SmallMJpeg(), 30, Fuzz(seed));
+        const std::string a = RecordAsfStream(SmallAsf(), 30, Fuzz(seed));
+        EXPECT_EQ(m, RecordMJpegStream(SmallMJpeg(), 30, Fuzz(seed))) << seed;
+        EXPECT_EQ(a, RecordAsfStream(SmallAsf(), 30, Fuzz(seed))) << seed;
         mjpeg.insert(m);
         asf.insert(a);
     }
     // A calm connection may go undamaged this long, but not many.
-    EXPECT_GE(mjpeg.size(), 8u);
-    EXPECT_GE(asf.size(), 8u);
+    EXPECT_GE(mjpeg.size(), 6u);
+    EXPECT_GE(asf.size(), 6u);
 }
 
 TEST(StreamFuzz, DamageReachesTheDecodersAndEndsConnectionsInManyWays)
@@ -170,13 +170,13 @@ TEST(StreamFuzz, DamageReachesTheDecodersAndEndsConnectionsInManyWays)
         {"asf", [](int n, StreamFault f) { return RecordAsfStream(SmallAsf(), n, f); }, ReceiveAsf},
     };
     for (const Format& format : formats) {
-        const Received clean = format.receive(format.record(45, {}));
+        const Received clean = format.receive(format.record(40, {}));
         ASSERT_EQ(clean.end, "") << format.name;
         const std::set<std::string> good(clean.pictures.begin(), clean.pictures.end());
         size_t damaged = 0;
         std::set<std::string> ends;
-        for (uint64_t seed = 1; seed <= 24; ++seed) {
-            const Received r = format.receive(format.record(45, Fuzz(seed)));
+        for (uint64_t seed = 1; seed <= 16; ++seed) {
+            const Received r = format.receive(format.record(40, Fuzz(seed)));
             for (const std::string& picture : r.pictures)
                 damaged += good.count(picture) == 0;
             ends.insert(r.end);

@@ -11,7 +11,7 @@ target_link_libraries(mpeg4_testsupport PUBLIC PkgConfig::AVCODEC PkgConfig::AVU
 add_executable(mpeg4_narrow ${CMAKE_CURRENT_LIST_DIR}/mpeg4_narrow_tool.cpp)
 target_link_libraries(mpeg4_narrow PRIVATE mpeg4_testsupport)
 
-camctl_add_test(mpeg4_tests
+camctl_add_test(mpeg4_tests ONE_THREAD
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/mpeg4_c_api.c
     ${CMAKE_CURRENT_LIST_DIR}/mpeg4_conformance_test.cpp
