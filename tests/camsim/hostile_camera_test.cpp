@@ -269,9 +269,9 @@ void RunViewer(const char* videoType, const std::string& endpoint, uint64_t seed
                     "heap growth %zu KiB\n",
                     endpoint.c_str(), connections, stats.restarts, stats.painted,
                     watch.PeakGrowth() >> 10);
-        // The camera failed the stream, and every failure brought a restart.
+        // The camera failed the stream and the viewer restarted it (a result of a run that a stop
+        // ended is ignored, so results and restarts need not match).
         EXPECT_GE(stats.restarts, 1u) << "seed " << seed;
-        EXPECT_EQ(stats.restarts, stats.results.size()) << "seed " << seed;
 
         QElapsedTimer stop;
         stop.start();
