@@ -1,10 +1,11 @@
 #include "stream/http_poster.h"
 
-#include "platform/event.h"
 #include "platform/http.h"
+#include "platform/wait.h"
 
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 namespace {
@@ -17,8 +18,10 @@ std::string PosterPassword(const std::string& password)
 
 } // namespace
 
-CHttpPoster::CHttpPoster(const PosterProfile& profile, const PosterTimings& timings)
-    : m_profile(profile), m_timings(timings)
+CHttpPoster::CHttpPoster(const PosterProfile& profile, const PosterTimings& timings,
+                         platform::Waiter* waiter)
+    : m_profile(profile), m_timings(timings),
+      m_waiter(waiter ? waiter : &platform::BlockingWaiter())
 {
 }
 
@@ -32,82 +35,84 @@ bool CHttpPoster::Request(std::string& reply, std::string_view url, bool post,
         m_lastError = -1;
         return false;
     }
-    bool sent = post ? Post(url, body, bodyLength, user, password) : Get(url, user, password);
-    if (!sent) {
-        m_request.reset();
+    if (m_waiter->Cancelled())
         return false;
-    }
-    const bool read = ReadReply(reply);
-    m_request.reset();
-    return read;
-}
 
-bool CHttpPoster::Get(std::string_view url, const std::string& user, const std::string& password)
-{
-    m_request.reset();
     platform::HttpRequest req;
     req.url = std::string(url);
+    req.post = post;
     req.user = user;
     req.password = PosterPassword(password);
     req.emptyUserSends = true;
     req.userAgent = kAgentName;
     req.idleTimeout = m_timings.sendWait;
+    if (post) {
+        if (!body)
+            body = "";
+        size_t length = bodyLength == -1 ? std::strlen(body) : static_cast<size_t>(bodyLength);
+        if (bodyLength < -1)
+            length = 0;
+        req.headers.push_back(kFormContentType);
+        req.body.assign(body, length);
+    }
     m_request = std::make_unique<platform::HttpStream>(std::move(req));
+    // A GET's send that has not finished within the settle time and the send wait is given up;
+    // a POST's send has no limit of its own beyond the idle time-out.
+    const bool done =
+        Transfer(reply, post ? platform::Waiter::kForever : m_timings.settle + m_timings.sendWait);
+    m_request.reset();
+    return done;
+}
 
-    // The send runs on a thread of its own so that a camera that never answers costs the window
-    // thread a bounded wait. On time-out the send is cancelled and the thread joined: it wakes
-    // within a fraction of a second.
-    platform::AutoResetEvent sendDone;
-    std::atomic<bool> answered{false};
+bool CHttpPoster::Transfer(std::string& reply, std::chrono::milliseconds sendLimit)
+{
     platform::HttpStream* stream = m_request.get();
-    std::thread sender([&] {
-        answered.store(stream->Open());
-        sendDone.Set();
+    enum : int
+    {
+        kSending,
+        kReading,
+        kDone
+    };
+    std::atomic<int> phase{kSending};
+    // Written by the transfer thread, read once it has been joined.
+    bool answered = false;
+    bool whole = false;
+    std::exception_ptr failure;
+    std::thread transfer([&] {
+        try {
+            answered = stream->Open();
+            phase = kReading;
+            if (answered)
+                whole = ReadReply();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        phase = kDone;
     });
-    bool finished =
-        sendDone.Wait(m_timings.settle + m_timings.sendWait) == platform::WaitResult::Signalled;
+    // Cancel wakes the transfer within a fraction of a second, so the join is short.
+    const bool sent = m_waiter->WaitUntil([&] { return phase.load() != kSending; }, sendLimit);
+    const bool finished = sent && m_waiter->WaitUntil([&] { return phase.load() == kDone; },
+                                                      platform::Waiter::kForever);
     if (!finished)
         stream->Cancel();
-    sender.join();
-    if (!finished)
+    transfer.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    if (!finished || stream->Cancelled())
         return false;
     // A send that could not reach the camera is a failure, not an empty reply.
-    if (!answered.load()) {
+    if (!answered) {
         m_lastError = stream->ErrorCode();
         return false;
     }
-    return true;
-}
-
-bool CHttpPoster::Post(std::string_view url, const char* body, int bodyLength,
-                       const std::string& user, const std::string& password)
-{
-    if (!body)
-        body = "";
-    size_t length = bodyLength == -1 ? std::strlen(body) : static_cast<size_t>(bodyLength);
-    if (bodyLength < -1)
-        length = 0;
-
-    m_request.reset();
-    platform::HttpRequest req;
-    req.url = std::string(url);
-    req.post = true;
-    req.user = user;
-    req.password = PosterPassword(password);
-    req.emptyUserSends = true;
-    req.userAgent = kAgentName;
-    req.headers.push_back(kFormContentType);
-    req.body.assign(body, length);
-    req.idleTimeout = m_timings.sendWait;
-    m_request = std::make_unique<platform::HttpStream>(std::move(req));
-    if (!m_request->Open()) {
-        m_lastError = m_request->ErrorCode();
+    if (!whole)
         return false;
-    }
+    // The reply is text: it ends at its first zero byte.
+    reply.assign(m_reply.data(), ::strnlen(m_reply.data(), m_received));
     return true;
 }
 
-bool CHttpPoster::ReadReply(std::string& reply)
+bool CHttpPoster::ReadReply()
 {
     m_reply.assign(m_profile.initialBuffer, 0);
     std::vector<char> block(m_profile.blockSize);
@@ -124,7 +129,6 @@ bool CHttpPoster::ReadReply(std::string& reply)
         received += n;
         m_reply.resize(received + m_profile.growStep, 0);
     }
-    // The reply is text: it ends at its first zero byte.
-    reply.assign(m_reply.data(), ::strnlen(m_reply.data(), received));
+    m_received = received;
     return true;
 }

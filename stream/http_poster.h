@@ -3,7 +3,9 @@
 // text. A poster serves one request: create one per command and let it go afterwards.
 //
 // HTTP error statuses are not failures: the camera's 401/403/503 pages come back as reply text for
-// the caller to look at. Used on the control's window thread only.
+// the caller to look at. Used on the control's window thread only. The transfer runs on a thread
+// of its own; the caller waits for it through its waiter, and a waiter that gives up cancels the
+// request (which then fails) and joins the thread before Request returns.
 
 #include <chrono>
 #include <cstddef>
@@ -14,7 +16,8 @@
 
 namespace platform {
 class HttpStream;
-}
+class Waiter;
+} // namespace platform
 
 // The two modules differ only in how large a reply they read at a time, and so how large a reply
 // they take: a camera's replies are a few kilobytes of text, and one that runs on past the cap
@@ -44,14 +47,16 @@ public:
     static constexpr const char* kFormContentType =
         "Content-Type: application/x-www-form-urlencoded";
 
+    // `waiter` (by default one that blocks) must outlive the poster.
     explicit CHttpPoster(const PosterProfile& profile = kViewerPosterProfile,
-                         const PosterTimings& timings = {});
+                         const PosterTimings& timings = {}, platform::Waiter* waiter = nullptr);
     ~CHttpPoster();
     CHttpPoster(const CHttpPoster&) = delete;
     CHttpPoster& operator=(const CHttpPoster&) = delete;
 
     // True when the request was made and its reply read; the reply ends at its first zero byte.
-    // A reply longer than the profile's cap is a failure; `reply` is then left as it was.
+    // A reply longer than the profile's cap is a failure; `reply` is then left as it was. Once
+    // the waiter has given up nothing is sent, and false comes back at once.
     // `body` and `bodyLength` are used for POST only; a length of -1 means the text's length.
     bool Request(std::string& reply, std::string_view url, bool post, const std::string& user,
                  const std::string& password, const char* body = nullptr, int bodyLength = -1);
@@ -60,14 +65,17 @@ public:
     int GetLastError() const { return m_lastError; }
 
 private:
-    bool Get(std::string_view url, const std::string& user, const std::string& password);
-    bool Post(std::string_view url, const char* body, int bodyLength, const std::string& user,
-              const std::string& password);
-    bool ReadReply(std::string& reply);
+    // Sends the request and reads the reply on a thread of its own; a send still going after
+    // `sendLimit` is cancelled.
+    bool Transfer(std::string& reply, std::chrono::milliseconds sendLimit);
+    bool ReadReply();
 
     PosterProfile m_profile;
     PosterTimings m_timings;
+    platform::Waiter* m_waiter;
     std::unique_ptr<platform::HttpStream> m_request; // the current request, until Request ends
-    std::vector<char> m_reply;                       // received bytes, zero-terminated
+    std::vector<char>
+        m_reply; // received bytes, zero-terminated; the transfer thread's until joined
+    size_t m_received = 0;
     int m_lastError = 0;
 };

@@ -1,7 +1,7 @@
 #include "stream/stream_worker.h"
 
-#include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/wait.h"
 
 #include <cassert>
 
@@ -29,14 +29,15 @@ bool CStreamWorker::Start()
 
 bool CStreamWorker::Stop(uint32_t timeoutMs)
 {
+    return Stop(timeoutMs, platform::BlockingWaiter());
+}
+
+bool CStreamWorker::Stop(uint32_t timeoutMs, platform::Waiter& waiter)
+{
     m_stop = true;
-    const uint32_t start = platform::TickMs();
-    while (!m_finished.load()) {
-        if (platform::ElapsedMs(start) >= timeoutMs)
-            return false;
-        platform::SleepMs(1);
-    }
-    return true;
+    // Not cut short when the caller gives up: a worker left stopping would be nobody's to join.
+    return waiter.WaitUntil([this] { return m_finished.load(); },
+                            std::chrono::milliseconds(timeoutMs), false);
 }
 
 void CStreamWorker::Shutdown()

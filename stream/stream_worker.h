@@ -15,6 +15,7 @@
 
 namespace platform {
 class MessageTarget;
+class Waiter;
 }
 
 // Window messages that workers post to their panel.
@@ -72,9 +73,11 @@ public:
 
     // Starts Run on a new thread; does nothing and returns false while a thread still runs it.
     bool Start();
-    // Raises the stop flag and polls every 1 ms until Run has returned or `timeoutMs` passed.
-    // True when the worker finished.
+    // Raises the stop flag and waits until Run has returned or `timeoutMs` passed, through
+    // `waiter` (by default blocking, polling every 1 ms); a waiter that gives up does not cut it
+    // short. True when the worker finished.
     bool Stop(uint32_t timeoutMs);
+    bool Stop(uint32_t timeoutMs, platform::Waiter& waiter);
     // Stops without a time-out and joins the thread; for owners about to free the worker.
     void Shutdown();
 

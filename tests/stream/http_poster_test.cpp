@@ -1,11 +1,13 @@
 #include "stream/http_poster.h"
 
 #include "camsim/camera.h"
+#include "platform/wait.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -58,6 +60,33 @@ protected:
 };
 
 const PosterTimings kShortWait{std::chrono::milliseconds(10), std::chrono::milliseconds(300)};
+
+// Blocks, and gives up once its time has come: as a window that is closed while it waits.
+class GivingUpWaiter final : public platform::Waiter
+{
+public:
+    explicit GivingUpWaiter(std::chrono::milliseconds after)
+        : m_end(std::chrono::steady_clock::now() + after)
+    {
+    }
+    bool WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout,
+                   bool cancellable) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        while (!ready()) {
+            if ((cancellable && Cancelled()) ||
+                std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start) >= timeout)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+    bool Cancelled() const override { return std::chrono::steady_clock::now() >= m_end; }
+
+private:
+    const std::chrono::steady_clock::time_point m_end;
+};
 
 } // namespace
 
@@ -228,4 +257,27 @@ TEST_F(PosterTest, FailuresAreReportedAsFailures)
     camera->SetFault("long.txt", cut);
     ASSERT_TRUE(CHttpPoster().Request(reply, Url("long.txt"), false, "", ""));
     EXPECT_EQ(reply, LongText(5000));
+}
+
+TEST_F(PosterTest, AWaiterThatGivesUpEndsTheRequestAndSendsNoMore)
+{
+    StartCamera();
+    // Answered after a second, so a request that is not given up succeeds.
+    camsim::Fault slow;
+    slow.delayMs = 1000;
+    camera->SetFault("img/query.cgi", slow);
+    camera->SetFault("ocxparser.cgi", slow);
+    for (const bool post : {false, true}) {
+        GivingUpWaiter waiter(std::chrono::milliseconds(100));
+        std::string reply = "untouched";
+        CHttpPoster poster(kZonePosterProfile, {}, &waiter);
+        EXPECT_FALSE(poster.Request(reply, Url(post ? "ocxparser.cgi" : "img/query.cgi"), post, "",
+                                    "", "COMMAND: MOT_OCX_FREE\r\n\r\n"))
+            << post;
+        EXPECT_EQ(reply, "untouched");
+        EXPECT_FALSE(CHttpPoster(kViewerPosterProfile, {}, &waiter)
+                         .Request(reply, Url("empty.txt"), false, "", ""));
+    }
+    for (const auto& r : camera->Requests())
+        EXPECT_NE(r.endpoint, "empty.txt");
 }
