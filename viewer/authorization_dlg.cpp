@@ -97,12 +97,17 @@ void CAuthorizationDlg::OnOk()
 
 void CAuthorizationDlg::TryCredentials()
 {
+    const CLiveWait::Operation op(m_live);
     std::string reply;
     bool answered;
     {
         WaitCursor wait;
-        answered = CHttpPoster().Request(reply, m_queryUrl, false, m_userName, m_password);
+        answered = CHttpPoster(kViewerPosterProfile, {}, &m_live)
+                       .Request(reply, m_queryUrl, false, m_userName, m_password);
     }
+    // Closed while the camera was asked: the close ends the prompt.
+    if (m_live.Cancelled())
+        return;
     if (!answered) {
         if (m_showMessage)
             m_showMessage(this, LoadViewerString(kStrConnectFailed));

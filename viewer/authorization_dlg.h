@@ -3,6 +3,8 @@
 // the camera's image query itself and counts the rejections; the motion-zone variant only
 // collects the two texts and leaves the retry to its caller.
 
+#include "viewer/live_wait.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -55,6 +57,7 @@ private:
     std::string m_ioCtrl = "off";
     int m_rejections = 0;
     MessageHook m_showMessage;
+    CLiveWait m_live{this}; // the dialog paints and can be closed while its request waits
 
     QLineEdit* m_userEdit;
     QLineEdit* m_passwordEdit;

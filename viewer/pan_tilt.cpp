@@ -20,12 +20,12 @@ std::optional<PanTiltOffset> PanTiltOffsetForClick(const CPaintStep& view, int x
 
 bool SendPanTiltClick(const CPaintStep& view, int x, int y, const std::string& url,
                       const std::string& user, const std::string& password,
-                      const PosterTimings& timings)
+                      const PosterTimings& timings, platform::Waiter* waiter)
 {
     const std::optional<PanTiltOffset> offset = PanTiltOffsetForClick(view, x, y);
     if (!offset)
         return false;
     std::string reply;
-    return CHttpPoster(kViewerPosterProfile, timings)
+    return CHttpPoster(kViewerPosterProfile, timings, waiter)
         .Request(reply, PanTiltCommand(url, *offset), false, user, password);
 }

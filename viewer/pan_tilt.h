@@ -9,6 +9,9 @@
 
 class CPaintStep;
 struct PosterTimings;
+namespace platform {
+class Waiter;
+}
 
 // The offset for a click at panel point (x, y), taken back through what the view paints (zoom
 // source rectangle, zoom percentage, flip, mirror, rotate) to the untransformed picture; nothing
@@ -19,4 +22,4 @@ std::optional<PanTiltOffset> PanTiltOffsetForClick(const CPaintStep& view, int x
 // the click did not count or the request failed.
 bool SendPanTiltClick(const CPaintStep& view, int x, int y, const std::string& url,
                       const std::string& user, const std::string& password,
-                      const PosterTimings& timings);
+                      const PosterTimings& timings, platform::Waiter* waiter = nullptr);

@@ -1,10 +1,9 @@
 #include "viewer/play_control.h"
 
+#include "platform/wait.h"
 #include "stream/asf_player.h"
 #include "stream/frame_chain.h"
 #include "stream/mjpeg_player.h"
-
-#include <thread>
 
 CPlayControl::CPlayControl(platform::MessageTarget& window, const PlayTimings& timings)
     : m_window(window), m_timings(timings)
@@ -59,15 +58,19 @@ bool CPlayControl::Start(const PlayRequest& request)
 
 void CPlayControl::Stop()
 {
+    Stop(platform::BlockingWaiter());
+}
+
+void CPlayControl::Stop(platform::Waiter& waiter)
+{
     m_accepted = false;
-    if (m_timings.stopPlaySleep.count() > 0)
-        std::this_thread::sleep_for(m_timings.stopPlaySleep);
+    waiter.Sleep(m_timings.stopPlaySleep);
     PlayWorkers& w = *m_workers;
     bool ended = true;
     for (CStreamWorker* client :
          {static_cast<CStreamWorker*>(&w.asf), static_cast<CStreamWorker*>(&w.mjpeg)})
         if (!client->Finished())
-            ended = client->Stop(m_timings.stopTimeoutMs) && ended;
+            ended = client->Stop(m_timings.stopTimeoutMs, waiter) && ended;
     // A worker sets its finished flag before it posts its result. Joining the finished ones makes
     // every result of this run posted, and so stamped with it, before the run ends. Painters and
     // the audio player are only touched once no client can start them again.

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class Waiter;
+}
+
 class CAsfPlayer;
 class CMJpegPlayer;
 class CPanelClock;
@@ -80,6 +84,8 @@ public:
     // Starts the client of the request's type; false, with nothing done, while any client runs.
     bool Start(const PlayRequest& request);
     // Stops every running client, waits for what the stopped workers post, and ends the run.
+    // The waits go through `waiter`; one that gives up cuts only the pause before the stop.
+    void Stop(platform::Waiter& waiter);
     void Stop();
     bool Running() const;
     // What a delivered WM_PLAYER_RESULT asks for; `run` is the message's lParam.

@@ -27,7 +27,6 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <filesystem>
 
@@ -41,12 +40,6 @@ constexpr uint32_t kSurfaceUpdated = 0x1B10;
 const QColor kPanelBlue(77, 76, 203);
 // Under the strip's buttons; the snapshot's failure shows here.
 constexpr QRect kLowerLine{10, 160, 126, 40};
-
-void SleepFor(std::chrono::milliseconds ms)
-{
-    if (ms.count() > 0)
-        QThread::msleep(static_cast<unsigned long>(ms.count()));
-}
 
 } // namespace
 
@@ -234,8 +227,12 @@ void CViewerPanel::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lP
 {
     switch (message) {
     case WM_PLAYER_RESULT:
-        OnPlayerResult(static_cast<int>(wParam), lParam);
-        break;
+        // While the panel waits, a result would restart the stream under the waiting call.
+        m_live.RunInTurn([this, message, wParam, lParam] {
+            OnPlayerResult(static_cast<int>(wParam), lParam);
+            emit MessageHandled(message, wParam);
+        });
+        return;
     case WM_VIDEO_READY:
         OnVideoReady();
         break;
@@ -282,6 +279,7 @@ void CViewerPanel::StopPlayAudio()
 
 bool CViewerPanel::SetSize(int size)
 {
+    const CLiveWait::Operation op(m_live);
     int lineWidth = 449;
     if (size == 160) {
         m_sizeValue = 160;
@@ -304,7 +302,7 @@ bool CViewerPanel::SetSize(int size)
     else
         m_mpegPainter->View().SetDisplaySize(m_displayWidth, m_displayHeight);
     m_videoFrame->setGeometry(143, 0, m_displayWidth + 6, m_displayHeight + 6);
-    SleepFor(m_timings.setSizeWait);
+    m_live.Sleep(m_timings.setSizeWait);
     update();
     return true;
 }
@@ -471,8 +469,11 @@ void CViewerPanel::PanTiltClick(int x, int y)
 {
     if (m_panTilt != "on")
         return;
-    if (CPaintStep* view = CurrentView())
-        SendPanTiltClick(*view, x, y, m_panTiltUrl, m_user, m_password, m_timings.poster);
+    CPaintStep* view = CurrentView();
+    if (!view)
+        return;
+    const CLiveWait::Operation op(m_live);
+    SendPanTiltClick(*view, x, y, m_panTiltUrl, m_user, m_password, m_timings.poster, &m_live);
 }
 
 void CViewerPanel::OnFolder()

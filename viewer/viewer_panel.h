@@ -10,6 +10,7 @@
 #include "stream/asf_player.h"
 #include "stream/mjpeg_player.h"
 #include "viewer/draw_surface.h"
+#include "viewer/live_wait.h"
 #include "viewer/mjpeg_painter.h"
 #include "viewer/mpeg4_painter.h"
 #include "viewer/play_control.h"
@@ -102,6 +103,9 @@ public:
     // Any thread: queues a window message for the UI thread.
     void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 
+    // How the panel waits on the camera and the workers: the window stays alive meanwhile.
+    CLiveWait& Live() { return m_live; }
+
     // State, for the host and tests.
     // The window exists from the panel's first showing; a SetSource made before it plays then.
     bool HasWindow() const { return m_hasWindow; }
@@ -175,6 +179,7 @@ private:
 
     ViewerTimings m_timings;
     ViewerHooks m_hooks;
+    CLiveWait m_live{this};
 
     // Widgets (owned by Qt's parent chain).
     CPictureCtrl* m_picture = nullptr;

@@ -15,6 +15,9 @@
 bool CViewerPanel::SetSource(const std::string& url, const std::string& frameType,
                              const std::string& panTilt, const std::string& frameRate)
 {
+    const CLiveWait::Operation op(m_live);
+    if (!op)
+        return true;
     m_frameType = frameType;
     m_play.AcceptResults();
     const CameraUrls urls = BuildCameraUrls(url, frameType);
@@ -31,7 +34,7 @@ bool CViewerPanel::SetSource(const std::string& url, const std::string& frameTyp
     m_password.clear();
 
     std::string reply;
-    CHttpPoster poster(kViewerPosterProfile, m_timings.poster);
+    CHttpPoster poster(kViewerPosterProfile, m_timings.poster, &m_live);
     if (!poster.Request(reply, m_imageUrl, false, m_user, m_password)) {
         m_connected = false;
         ShowUpperMessage(1007);
@@ -64,8 +67,11 @@ bool CViewerPanel::SetSource(const std::string& url, const std::string& frameTyp
 
 bool CViewerPanel::Login(std::string& ptctrl, std::string& ioctrl)
 {
+    // A window that is closing asks nobody for credentials.
+    if (m_live.Cancelled())
+        return false;
     CAuthorizationDlg dlg(AuthorizationProfile::Viewer, m_imageUrl, this);
-    if (!m_hooks.runLogin(dlg) || dlg.Rejections() > 2)
+    if (!m_live.Modal([&] { return m_hooks.runLogin(dlg); }) || dlg.Rejections() > 2)
         return false;
     m_user = dlg.UserName();
     m_password = dlg.Password();
@@ -83,7 +89,7 @@ void CViewerPanel::RunUtilQuery()
 {
     std::string reply;
     // The outcome is not looked at: a failed request leaves an empty reply that finds nothing.
-    CHttpPoster(kViewerPosterProfile, m_timings.poster)
+    CHttpPoster(kViewerPosterProfile, m_timings.poster, &m_live)
         .Request(reply, m_utilUrl, false, m_user, m_password);
     if (auto type = QueryValue(reply, "type="))
         m_frameType = *type == "mpeg4" ? "mpeg" : "jpeg";
@@ -108,15 +114,24 @@ void CViewerPanel::showEvent(QShowEvent* event)
         return;
     m_hasWindow = true;
     // A page may rely on this: it calls SetSource before the control is shown, never StartPlay.
-    if (m_configured) {
-        HandUrlsToClients();
-        StartPlay(0, "");
-    }
+    // From the event loop rather than inside the show, which a host may answer by deleting the
+    // control while the camera is asked.
+    if (m_configured)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_live.RunInTurn([this] {
+                    HandUrlsToClients();
+                    StartPlay(0, "");
+                });
+            },
+            Qt::QueuedConnection);
 }
 
 void CViewerPanel::StartPlay(int record, const std::string& recordFileName)
 {
-    if (!m_connected)
+    const CLiveWait::Operation op(m_live);
+    if (!op || !m_connected)
         return;
     RunUtilQuery();
     PlayRequest request;
@@ -132,12 +147,16 @@ void CViewerPanel::StartPlay(int record, const std::string& recordFileName)
 
 void CViewerPanel::StopPlay()
 {
-    if (m_connected)
-        m_play.Stop();
+    const CLiveWait::Operation op(m_live);
+    if (op && m_connected)
+        m_play.Stop(m_live);
 }
 
 void CViewerPanel::OnPlayerResult(int code, intptr_t run)
 {
+    const CLiveWait::Operation op(m_live);
+    if (!op)
+        return;
     switch (m_play.OnResult(code, run)) {
     case ResultAction::Ignore:
         return;
@@ -146,7 +165,7 @@ void CViewerPanel::OnPlayerResult(int code, intptr_t run)
         m_upperLine->hide();
         m_lowerLine->hide();
         ShowStrip(false);
-        m_hooks.showBusy(LoadViewerString(1008), QStringLiteral("Wrong"));
+        m_live.Modal([&] { m_hooks.showBusy(LoadViewerString(1008), QStringLiteral("Wrong")); });
         return;
     case ResultAction::Restart:
         StopPlay();

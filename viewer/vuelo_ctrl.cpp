@@ -3,7 +3,10 @@
 #include "module/about_box.h"
 #include "module/identifiers.h"
 
+#include <QPointer>
 #include <QResizeEvent>
+
+#include <algorithm>
 
 using platform::NumberArg;
 using platform::TextArg;
@@ -31,7 +34,11 @@ CVueloCtrl::CVueloCtrl(QWidget* parent, const ViewerTimings& timings, ViewerHook
     resize(CViewerPanel::kWidth, CViewerPanel::kHeight);
 }
 
-CVueloCtrl::~CVueloCtrl() = default;
+CVueloCtrl::~CVueloCtrl()
+{
+    // A panel in the middle of a request outlives the control until the request has unwound.
+    m_panel->Live().Orphan();
+}
 
 void CVueloCtrl::resizeEvent(QResizeEvent* event)
 {
@@ -50,6 +57,28 @@ std::optional<DispatchResult> CVueloCtrl::Invoke(const std::string& name,
 }
 
 std::optional<DispatchResult> CVueloCtrl::Invoke(int id, const std::vector<DispatchArg>& a)
+{
+    const auto& table = DispatchTable();
+    if (std::none_of(table.begin(), table.end(),
+                     [id](const DispatchEntry& e) { return e.id == id; }))
+        return std::nullopt;
+    if (id != kGetSize) {
+        CLiveWait& live = m_panel->Live();
+        if (live.Waiting()) {
+            live.RunInTurn([this, id, a] { Dispatch(id, a); });
+            if (id == kSetSource || id == kSetSize)
+                return true;
+            return DispatchResult{};
+        }
+        const QPointer<CVueloCtrl> self(this);
+        live.CatchUp();
+        if (!self)
+            return DispatchResult{};
+    }
+    return Dispatch(id, a);
+}
+
+std::optional<DispatchResult> CVueloCtrl::Dispatch(int id, const std::vector<DispatchArg>& a)
 {
     switch (id) {
     case kSetSource:

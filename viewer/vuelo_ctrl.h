@@ -38,7 +38,9 @@ public:
 
     // Calls a method by id with string and integer arguments. Strings given where a number is
     // expected are read as numbers and the other way round; missing arguments are empty or 0.
-    // Nothing for an unknown id.
+    // Nothing for an unknown id. A call that arrives while the control waits on the camera runs,
+    // in order, once that work is over; it answers at once what the method always answers
+    // (TRUE for SetSource and SetSize; GetSize, which only reads, runs at once).
     std::optional<DispatchResult> Invoke(int id, const std::vector<DispatchArg>& args);
     std::optional<DispatchResult> Invoke(const std::string& name, const std::vector<DispatchArg>& args);
 
@@ -64,5 +66,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    CViewerPanel* m_panel; // child widget, deleted with the control
+    std::optional<DispatchResult> Dispatch(int id, const std::vector<DispatchArg>& args);
+
+    CViewerPanel* m_panel; // child widget, deleted with the control (or after its work, if busy)
 };

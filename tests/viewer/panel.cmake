@@ -2,7 +2,7 @@
 camctl_add_test(viewer_panel_tests WIDGETS
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/panel_test.cpp ${CMAKE_CURRENT_LIST_DIR}/paint_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/snapshot_test.cpp ${CMAKE_CURRENT_LIST_DIR}/lipsync_test.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/mpeg_panel_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/mpeg_panel_test.cpp ${CMAKE_CURRENT_LIST_DIR}/panel_wait_test.cpp
   LIBS viewer camsim_core)
 # A screenshot of the playing panel is kept for people to look at.
 target_compile_definitions(viewer_panel_tests PRIVATE

@@ -1,0 +1,145 @@
+#include "viewer/live_wait.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+namespace {
+
+// How often a wait looks at what it waits for: the threads it waits on post nothing to the
+// event loop, so without this it would sleep until the next picture or timer.
+constexpr int kPollMs = 5;
+
+// In milliseconds: a time-out of kForever in the clock's own unit would overflow.
+std::chrono::milliseconds Since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+}
+
+} // namespace
+
+CLiveWait::CLiveWait(QWidget* owner) : m_owner(owner) {}
+
+CLiveWait::~CLiveWait() = default;
+
+CLiveWait::Operation::Operation(CLiveWait& live) : m_live(live)
+{
+    ++m_live.m_operations;
+}
+
+CLiveWait::Operation::~Operation()
+{
+    --m_live.m_operations;
+    m_live.Settle();
+}
+
+CLiveWait::Operation::operator bool() const
+{
+    return !m_live.m_orphaned;
+}
+
+bool CLiveWait::WaitUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout,
+                          bool cancellable)
+{
+    if (ready())
+        return true;
+    if ((cancellable && m_cancelled) || timeout.count() <= 0)
+        return false;
+    if (!QCoreApplication::instance() || QThread::currentThread() != thread())
+        return platform::BlockingWaiter().WaitUntil(ready, timeout, cancellable);
+
+    WatchWindow();
+    const WaitMark mark(*this);
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    poll.start(kPollMs);
+    const auto start = std::chrono::steady_clock::now();
+    while (!ready()) {
+        if ((cancellable && m_cancelled) || Since(start) >= timeout)
+            return false;
+        // Not QEventLoop::exec: once the application is quitting, exec returns at once and the
+        // wait would spin. Posted events and timers run; user input stays queued.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+bool CLiveWait::RunInTurn(std::function<void()> call)
+{
+    if (Waiting()) {
+        m_heldBack.push_back(std::move(call));
+        return false;
+    }
+    CatchUp();
+    call();
+    return true;
+}
+
+void CLiveWait::CatchUp()
+{
+    if (m_catchingUp || Waiting())
+        return;
+    m_catchingUp = true;
+    // As one operation: the owner is not deleted under a call, and the loop ends if it goes.
+    {
+        const Operation op(*this);
+        while (!m_heldBack.empty() && !m_orphaned) {
+            std::function<void()> call = std::move(m_heldBack.front());
+            m_heldBack.pop_front();
+            call();
+        }
+        m_catchingUp = false;
+    }
+}
+
+bool CLiveWait::Orphan()
+{
+    if (!Busy())
+        return false;
+    m_orphaned = true;
+    m_cancelled = true;
+    m_heldBack.clear();
+    m_owner->hide();
+    m_owner->setParent(nullptr);
+    return true;
+}
+
+void CLiveWait::Settle()
+{
+    if (Busy())
+        return;
+    if (m_orphaned) {
+        if (!m_deleting) {
+            m_deleting = true;
+            m_owner->deleteLater();
+        }
+        return;
+    }
+    m_cancelled = false;
+    if (!m_heldBack.empty() && !m_catchingUp)
+        QMetaObject::invokeMethod(
+            this, [this] { CatchUp(); }, Qt::QueuedConnection);
+}
+
+void CLiveWait::WatchWindow()
+{
+    QWidget* top = m_owner->window();
+    if (top == m_watched)
+        return;
+    if (m_watched)
+        m_watched->removeEventFilter(this);
+    m_watched = top;
+    top->installEventFilter(this);
+}
+
+bool CLiveWait::eventFilter(QObject* watched, QEvent* event)
+{
+    // The close goes on: the window goes at once, and the wait that held it gives up.
+    if (event->type() == QEvent::Close && watched == m_watched && Busy())
+        m_cancelled = true;
+    return false;
+}
