@@ -6,6 +6,7 @@
 #include "motion/zone_strings.h"
 
 #include <QLabel>
+#include <QPointer>
 
 const std::vector<DispatchEntry>& CMozonCtrl::DispatchTable()
 {
@@ -28,7 +29,11 @@ CMozonCtrl::CMozonCtrl(QWidget* parent, const ZoneTimings& timings, ZoneHooks ho
     resize(CZonePanel::kWidth, CZonePanel::kHeight);
 }
 
-CMozonCtrl::~CMozonCtrl() = default;
+CMozonCtrl::~CMozonCtrl()
+{
+    // A panel in the middle of a request outlives the control until the request has unwound.
+    m_panel->Live().Orphan();
+}
 
 void CMozonCtrl::CreateWindow()
 {
@@ -55,6 +60,24 @@ std::optional<DispatchResult> CMozonCtrl::Invoke(const std::string& name,
 }
 
 std::optional<DispatchResult> CMozonCtrl::Invoke(int id, const std::vector<DispatchArg>& a)
+{
+    if (id != kSetSource && id != kStopPlay && id != kAboutBox)
+        return std::nullopt;
+    CLiveWait& live = m_panel->Live();
+    if (live.Waiting()) {
+        live.RunInTurn([this, id, a] { Dispatch(id, a); });
+        if (id == kSetSource)
+            return true;
+        return DispatchResult{};
+    }
+    const QPointer<CMozonCtrl> self(this);
+    live.CatchUp();
+    if (!self)
+        return DispatchResult{};
+    return Dispatch(id, a);
+}
+
+std::optional<DispatchResult> CMozonCtrl::Dispatch(int id, const std::vector<DispatchArg>& a)
 {
     switch (id) {
     case kSetSource:

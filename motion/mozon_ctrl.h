@@ -34,6 +34,8 @@ public:
     void CreateWindow();
     bool WindowMade() const { return m_windowMade; }
 
+    // A call that arrives while the control waits on the camera runs, in order, once that work
+    // is over; SetSource then answers true at once.
     std::optional<DispatchResult> Invoke(int id, const std::vector<DispatchArg>& args);
     std::optional<DispatchResult> Invoke(const std::string& name,
                                          const std::vector<DispatchArg>& args);
@@ -52,6 +54,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    CZonePanel* m_panel; // child widget, deleted with the control
+    std::optional<DispatchResult> Dispatch(int id, const std::vector<DispatchArg>& args);
+
+    CZonePanel* m_panel; // child widget, deleted with the control (or after its work, if busy)
     bool m_windowMade = false;
 };

@@ -17,7 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
-#include <QThread>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -33,12 +32,6 @@ public:
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
-
-void SleepFor(std::chrono::milliseconds ms)
-{
-    if (ms.count() > 0)
-        QThread::msleep(static_cast<unsigned long>(ms.count()));
-}
 
 // What a save takes from a control: the user's value where they changed it, else the record's.
 // A control may show a value clamped to its range, or one older than the last read, and saving
@@ -118,6 +111,7 @@ void CZonePanel::BuildControls()
 
 void CZonePanel::Initialise()
 {
+    const CLiveWait::Operation op(m_live);
     CZoneModule& module = CZoneModule::Get();
     if (module.live) {
         // Another panel of the process shows live video: this one stays empty.
@@ -145,6 +139,9 @@ void CZonePanel::Connect()
 
 bool CZonePanel::SetSource(const std::string& url, const std::string& frameType, int ocxType)
 {
+    const CLiveWait::Operation op(m_live);
+    if (!op)
+        return true;
     if (CZoneModule::Get().live) {
         ShowMessage(kStrZoneConnectFailed);
         return false;
@@ -164,7 +161,8 @@ bool CZonePanel::SetSource(const std::string& url, const std::string& frameType,
 void CZonePanel::StopPlay()
 {
     // Before any SetSource there is no camera to let go of.
-    if (!m_hasWindow || !m_sourceSet)
+    const CLiveWait::Operation op(m_live);
+    if (!op || !m_hasWindow || !m_sourceSet)
         return;
     StopLive();
     DestroyWindow();
@@ -179,11 +177,14 @@ void CZonePanel::ShowMessage(int stringId)
 int CZonePanel::ReadAreas()
 {
     WaitCursor wait;
-    CZoneProtocol protocol(m_configUrl, m_timings.poster);
+    CZoneProtocol protocol(m_configUrl, m_timings.poster, &m_live);
     protocol.SetCredentials(m_user, m_password);
     const auto prompt = [this](std::string& user, std::string& password) {
+        // A window that is closing asks nobody for credentials.
+        if (m_live.Cancelled())
+            return false;
         CAuthorizationDlg dlg(AuthorizationProfile::MotionZone, {}, this);
-        if (!m_hooks.runLogin(dlg))
+        if (!m_live.Modal([&] { return m_hooks.runLogin(dlg); }))
             return false;
         user = dlg.UserName();
         password = dlg.Password();
@@ -205,6 +206,9 @@ int CZonePanel::ReadAreas()
 
 void CZonePanel::SaveAreas()
 {
+    const CLiveWait::Operation op(m_live);
+    if (!op)
+        return;
     WaitCursor wait;
     // Every type of control saves as the full mode does.
     m_config.resolution = 3;
@@ -220,7 +224,7 @@ void CZonePanel::SaveAreas()
     }
     const std::string body = ZoneSaveBody(m_config, m_lastResolution);
     HaltStream();
-    CZoneProtocol protocol(m_configUrl, m_timings.poster);
+    CZoneProtocol protocol(m_configUrl, m_timings.poster, &m_live);
     protocol.SetCredentials(m_user, m_password);
     const ZoneOutcome outcome = protocol.Save(body);
     if (outcome == ZoneOutcome::ConnectFailed) {
@@ -229,13 +233,14 @@ void CZonePanel::SaveAreas()
     }
     if (outcome != ZoneOutcome::Ok)
         return; // not confirmed: the video stays halted, silently
-    SleepFor(m_timings.restartWait);
-    StartLive();
+    m_live.Sleep(m_timings.restartWait);
+    if (!m_live.Orphaned())
+        StartLive();
 }
 
 void CZonePanel::SendOcxFree()
 {
-    CZoneProtocol protocol(m_configUrl, m_timings.poster);
+    CZoneProtocol protocol(m_configUrl, m_timings.poster, &m_live);
     protocol.SetCredentials(m_user, m_password);
     if (protocol.Release() == ZoneOutcome::ConnectFailed)
         ShowMessage(kStrZoneConnectFailed);
@@ -263,9 +268,9 @@ void CZonePanel::HaltStream()
     CZoneModule& module = CZoneModule::Get();
     if (module.liveOwner && module.liveOwner != this)
         return; // another panel's video
-    SleepFor(m_timings.haltWait);
+    m_live.Sleep(m_timings.haltWait);
     if (!module.Player().Finished())
-        module.Player().Stop(m_timings.stopTimeoutMs);
+        module.Player().Stop(m_timings.stopTimeoutMs, m_live);
     module.live = false;
     module.liveOwner = nullptr;
 }
@@ -369,7 +374,10 @@ void CZonePanel::OnEnableClicked(int n)
 
 void CZonePanel::OnCancel()
 {
-    SleepFor(m_timings.cancelWait);
+    const CLiveWait::Operation op(m_live);
+    if (!op)
+        return;
+    m_live.Sleep(m_timings.cancelWait);
     if (ReadAreas())
         StartLive();
 }
@@ -426,11 +434,20 @@ bool CZonePanel::event(QEvent* e)
 {
     if (e->type() == WindowMessageEvent::Type()) {
         auto* m = static_cast<WindowMessageEvent*>(e);
-        if (m->message == WM_PLAYER_RESULT && m_hasWindow)
-            OnPlayerResult(static_cast<int>(m->wParam));
-        else if (m->message == WM_ZONE_PICTURE && m_hasWindow)
+        const uint32_t message = m->message;
+        const uintptr_t wParam = m->wParam;
+        if (message == WM_PLAYER_RESULT) {
+            // While the panel waits, a result would stop the stream under the waiting call.
+            m_live.RunInTurn([this, message, wParam] {
+                if (m_hasWindow)
+                    OnPlayerResult(static_cast<int>(wParam));
+                emit MessageHandled(message, wParam);
+            });
+            return true;
+        }
+        if (message == WM_ZONE_PICTURE && m_hasWindow)
             update(kPictureArea);
-        emit MessageHandled(m->message, m->wParam);
+        emit MessageHandled(message, wParam);
         return true;
     }
     return QWidget::event(e);
@@ -439,7 +456,8 @@ bool CZonePanel::event(QEvent* e)
 void CZonePanel::OnPlayerResult(int code)
 {
     // Other codes end the video quietly: the picture stops changing.
-    if (code != kResultBusy)
+    const CLiveWait::Operation op(m_live);
+    if (!op || code != kResultBusy)
         return;
     StopLive();
     HideEverything();

@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 #include "stream/asf_player.h"
 #include "stream/http_poster.h"
+#include "viewer/live_wait.h"
 
 #include <QWidget>
 
@@ -79,6 +80,9 @@ public:
     // Any thread.
     void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 
+    // How the panel waits on the camera and the stream: the window stays alive meanwhile.
+    CLiveWait& Live() { return m_live; }
+
     // State, for the host and tests.
     const MotionAreaConfig& Config() const { return m_config; }
     int LastReadResolution() const { return m_lastResolution; }
@@ -123,6 +127,7 @@ private:
 
     ZoneTimings m_timings;
     ZoneHooks m_hooks;
+    CLiveWait m_live{this};
 
     MotionAreaConfig m_config;
     std::array<std::unique_ptr<CZoneWnd>, 4> m_zones;

@@ -71,8 +71,9 @@ std::string ZoneSaveBody(const MotionAreaConfig& config, int lastReadResolution)
     return body + "\r\n";
 }
 
-CZoneProtocol::CZoneProtocol(std::string configurationUrl, const PosterTimings& timings)
-    : m_url(std::move(configurationUrl)), m_timings(timings)
+CZoneProtocol::CZoneProtocol(std::string configurationUrl, const PosterTimings& timings,
+                             platform::Waiter* waiter)
+    : m_url(std::move(configurationUrl)), m_timings(timings), m_waiter(waiter)
 {
 }
 
@@ -80,7 +81,7 @@ bool CZoneProtocol::Post(const std::string& body, std::string& reply) const
 {
     reply.clear();
     // A fresh poster per command, with the zone module's reply buffers.
-    return CHttpPoster(kZonePosterProfile, m_timings)
+    return CHttpPoster(kZonePosterProfile, m_timings, m_waiter)
         .Request(reply, m_url, true, m_user, m_password, body.data(), int(body.size()));
 }
 

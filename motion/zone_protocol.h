@@ -55,7 +55,9 @@ public:
     // Asks the user for credentials; false when cancelled.
     using LoginPrompt = std::function<bool(std::string& user, std::string& password)>;
 
-    explicit CZoneProtocol(std::string configurationUrl, const PosterTimings& timings = {});
+    // Every command waits through `waiter` (by default one that blocks), which must outlive this.
+    explicit CZoneProtocol(std::string configurationUrl, const PosterTimings& timings = {},
+                           platform::Waiter* waiter = nullptr);
 
     // Reads the zones, prompting for credentials on the camera's 401 page (at most three times).
     ZoneOutcome Read(MotionAreaConfig& config, const LoginPrompt& prompt);
@@ -79,6 +81,7 @@ private:
 
     std::string m_url;
     PosterTimings m_timings;
+    platform::Waiter* m_waiter;
     std::string m_user, m_password;
     int m_lastReadResolution = 0;
 };

@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -376,6 +377,33 @@ TEST_F(ZonePanelTest, SaveSendsTheEditedZonesAndRestartsTheVideo)
     EXPECT_EQ(Message(ctl), LoadZoneString(kStrZoneConnectFailed));
     EXPECT_FALSE(CZoneModule::Get().live.load());
     ctl.StopPlay();
+}
+
+TEST_F(ZonePanelTest, ClosingTheWindowEndsASaveTheCameraNeverAnswers)
+{
+    camsim::Camera& cam = StartCamera({}, camsim::ZoneConfig::Defaults());
+    CMozonCtrl& ctl = MakeControl();
+    ASSERT_TRUE(ctl.SetSource(Base(cam), "", 1));
+    ASSERT_TRUE(Decodes());
+    camsim::Fault hang;
+    hang.hang = true;
+    cam.SetFault("ocxparser.cgi", hang);
+    bool inSave = true;
+    bool closedInSave = false;
+    QTimer::singleShot(100, [&] {
+        closedInSave = inSave;
+        ctl.close();
+    });
+    ctl.Panel().SaveButton()->click();
+    inSave = false;
+    EXPECT_TRUE(closedInSave);
+    EXPECT_FALSE(ctl.isVisible());
+    EXPECT_FALSE(CZoneModule::Get().live.load());
+
+    // The close gave up that save only: the page's StopPlay still lets the camera go.
+    cam.ClearFaults();
+    ctl.StopPlay();
+    EXPECT_EQ(Count(cam, "COMMAND: MOT_OCX_FREE"), 1);
 }
 
 TEST_F(ZonePanelTest, SaveKeepsEveryValueTheUserLeftAlone)
