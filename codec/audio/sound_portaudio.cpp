@@ -11,30 +11,112 @@
 #include "codec/audio/sound_ring.h"
 
 #include <portaudio.h>
+
+#include <dlfcn.h>
 #if CAMCTL_QUIET_ALSA
+#include <cstdarg>
+// The header declares its thread-local handler call outside its own C linkage block.
+extern "C" {
 #include <alsa/error.h>
+}
 #endif
 
 namespace audio {
 namespace {
 
+// PortAudio probes every sound server and device it knows of (a JACK server, each device ALSA's
+// configuration names), and on a machine without them each probe prints errors. Whether a device
+// opened is all we need to know, so the libraries' messages are dropped while we call PortAudio
+// and go back to whoever had them afterwards.
 #if CAMCTL_QUIET_ALSA
-// PortAudio probes every device ALSA's configuration names; on a machine without sound each
-// probe prints errors. Whether a device opened is all we need to know.
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void QuietAlsa(const char*, int, const char*, int, const char*, va_list) {}
 #endif
+void QuietJack(const char*) {}
+
+// JACK's message sinks, when the JACK library is loaded (PortAudio brings it in when it was built
+// with it). Looked up rather than linked, so that nothing depends on which JACK is installed.
+struct JackMessages
+{
+    using Sink = void (*)(const char*);
+    void (*setError)(Sink) = nullptr;
+    void (*setInfo)(Sink) = nullptr;
+    Sink* error = nullptr; // the current sinks, to put back
+    Sink* info = nullptr;
+
+    static const JackMessages& Get()
+    {
+        static const JackMessages jack = [] {
+            JackMessages j;
+            // Only when already loaded; the handle is kept, as PortAudio keeps the library.
+            void* lib = ::dlopen("libjack.so.0", RTLD_LAZY | RTLD_NOLOAD);
+            if (!lib)
+                return j;
+            j.setError = reinterpret_cast<void (*)(Sink)>(::dlsym(lib, "jack_set_error_function"));
+            j.setInfo = reinterpret_cast<void (*)(Sink)>(::dlsym(lib, "jack_set_info_function"));
+            j.error = static_cast<Sink*>(::dlsym(lib, "jack_error_callback"));
+            j.info = static_cast<Sink*>(::dlsym(lib, "jack_info_callback"));
+            return j;
+        }();
+        return jack;
+    }
+};
+
+// Held around every call into PortAudio, under the library's lock. ALSA's handler is the calling
+// thread's own; JACK's are the process's, so two of these never overlap (the lock) and each puts
+// back what it found.
+class CQuietSoundServers
+{
+public:
+    CQuietSoundServers()
+    {
+#if CAMCTL_QUIET_ALSA
+        m_alsa = snd_lib_error_set_local(&QuietAlsa);
+#endif
+        const JackMessages& jack = JackMessages::Get();
+        if (jack.setError) {
+            m_jackError = jack.error ? *jack.error : nullptr;
+            jack.setError(&QuietJack);
+        }
+        if (jack.setInfo) {
+            m_jackInfo = jack.info ? *jack.info : nullptr;
+            jack.setInfo(&QuietJack);
+        }
+    }
+    ~CQuietSoundServers()
+    {
+        const JackMessages& jack = JackMessages::Get();
+        // Null puts JACK's own default back.
+        if (jack.setError)
+            jack.setError(m_jackError);
+        if (jack.setInfo)
+            jack.setInfo(m_jackInfo);
+#if CAMCTL_QUIET_ALSA
+        snd_lib_error_set_local(m_alsa);
+#endif
+    }
+    CQuietSoundServers(const CQuietSoundServers&) = delete;
+    CQuietSoundServers& operator=(const CQuietSoundServers&) = delete;
+
+private:
+#if CAMCTL_QUIET_ALSA
+    snd_local_error_handler_t m_alsa = nullptr;
+#endif
+    JackMessages::Sink m_jackError = nullptr;
+    JackMessages::Sink m_jackInfo = nullptr;
+};
 
 CCountedLibrary& PortAudio()
 {
     // Never destroyed: a device released while the process ends still finds it.
     static auto* library = new CCountedLibrary({
         [] {
-#if CAMCTL_QUIET_ALSA
-            snd_lib_error_set_handler(&QuietAlsa);
-#endif
+            const CQuietSoundServers quiet;
             return Pa_Initialize() == paNoError;
         },
-        [] { Pa_Terminate(); },
+        [] {
+            const CQuietSoundServers quiet;
+            Pa_Terminate();
+        },
     });
     return *library;
 }
@@ -58,6 +140,7 @@ public:
         if (!m_use.Ok())
             return false;
         const std::lock_guard lock(PortAudio().CallLock());
+        const CQuietSoundServers quiet;
         if (Pa_OpenDefaultStream(&m_stream, 0, format.channels, paInt16,
                                  double(format.samplesPerSec), paFramesPerBufferUnspecified,
                                  &CPortAudioBuffer::Callback, this) != paNoError) {
@@ -88,6 +171,7 @@ public:
         if (!m_use.Ok())
             return false;
         const std::lock_guard lock(PortAudio().CallLock());
+        const CQuietSoundServers quiet;
         if (Pa_GetDefaultOutputDevice() == paNoDevice)
             return false;
         // The device counts as present only when a stream in our format really opens.

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -209,6 +211,27 @@ TEST(SoundDeviceChoice, default_takes_the_speaker_when_it_opens_else_the_virtual
     EXPECT_STREQ(chosen->Name(), speaker ? "portaudio" : "virtual");
     EXPECT_EQ(audio::OpenSoundDevice({audio::SoundBackend::PortAudio, {}}) != nullptr, speaker);
     EXPECT_STREQ(audio::OpenSoundDevice({audio::SoundBackend::Virtual, {}})->Name(), "virtual");
+}
+
+TEST(SoundDeviceChoice, probing_the_speaker_leaves_the_console_quiet)
+{
+    // Whatever the machine has (no card, no sound server), the probe's messages are not ours
+    // to print: a missing speaker is an answer, not an error.
+    std::FILE* capture = std::tmpfile();
+    ASSERT_NE(capture, nullptr);
+    std::fflush(stderr);
+    const int console = ::dup(2);
+    ::dup2(::fileno(capture), 2);
+    audio::OpenPortAudioDevice().reset();
+    std::fflush(stderr);
+    ::dup2(console, 2);
+    ::close(console);
+    std::rewind(capture);
+    std::string printed;
+    for (int c; (c = std::fgetc(capture)) != EOF;)
+        printed += char(c);
+    std::fclose(capture);
+    EXPECT_EQ(printed, "");
 }
 
 TEST(SoundDeviceChoice, environment_fills_in_what_the_options_leave_open)
