@@ -75,8 +75,6 @@ struct ViewerStats
     uint64_t decodeFailures = 0;
     uint64_t restarts = 0;
     std::vector<int> results;
-    // The sound output playing now: "portaudio" (the speaker), "virtual", or empty when none.
-    std::string sound;
 };
 
 class CViewerPanel : public QWidget, public platform::MessageTarget

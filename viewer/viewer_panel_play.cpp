@@ -184,6 +184,5 @@ ViewerStats CViewerPanel::Stats() const
     s.decodeFailures = m_mjpegPainter->DecodeFailures() + m_mpegPainter->DecodeFailures();
     s.restarts = m_restarts;
     s.results = m_play.Results();
-    s.sound = m_audioPlayer->DeviceName();
     return s;
 }
