@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -11,6 +12,23 @@ namespace {
 // How often a wait looks at what it waits for: the threads it waits on post nothing to the
 // event loop, so without this it would sleep until the next picture or timer.
 constexpr int kPollMs = 5;
+
+// What the user does to any window of the process while a wait runs: dropped, not queued, so
+// that nothing the user did during the wait acts once it is over.
+bool IsUserInput(const QEvent& event)
+{
+    if (event.isInputEvent())
+        return true;
+    switch (event.type()) {
+    case QEvent::Shortcut:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // In milliseconds: a time-out of kForever in the clock's own unit would overflow.
 std::chrono::milliseconds Since(std::chrono::steady_clock::time_point start)
@@ -53,19 +71,39 @@ bool CLiveWait::WaitUntil(const std::function<bool()>& ready, std::chrono::milli
 
     WatchWindow();
     const WaitMark mark(*this);
+    const InputBlock block(*this);
+    const auto start = std::chrono::steady_clock::now();
+    const auto over = [&] {
+        return ready() || (cancellable && m_cancelled) || Since(start) >= timeout;
+    };
+    // An event loop of our own rather than processEvents, so that an application that quits
+    // (QCoreApplication::exit leaves every running loop) ends the wait too.
+    QEventLoop loop;
+    bool settled = false;
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (over()) {
+            settled = true;
+            loop.quit();
+        }
+    });
     poll.start(kPollMs);
-    const auto start = std::chrono::steady_clock::now();
-    while (!ready()) {
-        if ((cancellable && m_cancelled) || Since(start) >= timeout)
-            return false;
-        // Not QEventLoop::exec: once the application is quitting, exec returns at once and the
-        // wait would spin. Posted events and timers run; user input stays queued.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                        QEventLoop::WaitForMoreEvents);
+    while (!over()) {
+        settled = false;
+        loop.exec();
+        if (!settled) {
+            // The application is quitting: the rest of this operation gives up, and what may
+            // not give up waits without an event loop.
+            m_cancelled = true;
+            if (cancellable || ready())
+                break;
+            poll.stop();
+            const auto left = timeout - Since(start);
+            return left.count() > 0 && platform::BlockingWaiter().WaitUntil(ready, left, false);
+        }
     }
-    return true;
+    return ready();
 }
 
 bool CLiveWait::RunInTurn(std::function<void()> call)
@@ -136,10 +174,22 @@ void CLiveWait::WatchWindow()
     top->installEventFilter(this);
 }
 
+CLiveWait::InputBlock::InputBlock(CLiveWait& live) : m_live(live)
+{
+    if (m_live.m_blocking++ == 0)
+        QCoreApplication::instance()->installEventFilter(&m_live);
+}
+
+CLiveWait::InputBlock::~InputBlock()
+{
+    if (--m_live.m_blocking == 0)
+        QCoreApplication::instance()->removeEventFilter(&m_live);
+}
+
 bool CLiveWait::eventFilter(QObject* watched, QEvent* event)
 {
     // The close goes on: the window goes at once, and the wait that held it gives up.
     if (event->type() == QEvent::Close && watched == m_watched && Busy())
         m_cancelled = true;
-    return false;
+    return m_blocking > 0 && IsUserInput(*event);
 }

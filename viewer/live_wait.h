@@ -1,8 +1,8 @@
 #pragma once
 // Waiting on the camera without freezing the window. A control's requests stay synchronous for
 // their callers, but while one waits the window thread runs its event loop: the pictures the
-// painters post keep being painted, user input is held back (Qt delivers it afterwards), and
-// closing the control's top-level window gives the wait up, so the window goes at once.
+// painters post keep being painted, user input to the process's windows is dropped, and closing
+// the control's top-level window gives the wait up, so the window goes at once.
 //
 // What would run the owner's own code again meanwhile (a scripting call, a worker's result) is
 // held back and run, in order, once the owner's work is over; the owner's operations never
@@ -91,6 +91,19 @@ private:
         CLiveWait& m_live;
     };
 
+    // Drops user input for as long as it lives (nested ones share the one filter).
+    class InputBlock
+    {
+    public:
+        explicit InputBlock(CLiveWait& live);
+        ~InputBlock();
+        InputBlock(const InputBlock&) = delete;
+        InputBlock& operator=(const InputBlock&) = delete;
+
+    private:
+        CLiveWait& m_live;
+    };
+
     bool eventFilter(QObject* watched, QEvent* event) override;
     void WatchWindow();
     // When the owner's work is over: give the next operation a fresh start, run what was held
@@ -101,6 +114,7 @@ private:
     QPointer<QWidget> m_watched; // the top-level window whose closing gives up
     int m_waiting = 0;
     int m_operations = 0;
+    int m_blocking = 0; // input blocks alive
     bool m_cancelled = false;
     bool m_orphaned = false;
     bool m_deleting = false;
