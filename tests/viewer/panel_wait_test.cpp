@@ -5,11 +5,13 @@
 
 #include "camsim/camera.h"
 #include "qt_env.h"
+#include "viewer/hover_button.h"
 #include "viewer/strings.h"
 
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
 
@@ -131,6 +133,17 @@ TEST_F(PanelWaitTest, ThePictureGoesOnDuringASlowPanTiltAnswerAndThePagesCallsWa
     camera->SetFault("pt/ptctrl.cgi", slow);
     PaintCounter counter;
     control->Panel().installEventFilter(&counter);
+    // A click on Flip during the wait is not taken, then or later.
+    QTimer::singleShot(100, [&] {
+        QWidget* flip = control->Panel().Button(208);
+        const QPointF at(5, 5);
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            QCoreApplication::postEvent(
+                flip,
+                new QMouseEvent(type, at, flip->mapToGlobal(at), Qt::LeftButton,
+                                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                Qt::NoModifier));
+    });
     bool stopAsked = false;
     QTimer::singleShot(200, [&] {
         control->Invoke("StopPlay", {});
@@ -145,4 +158,5 @@ TEST_F(PanelWaitTest, ThePictureGoesOnDuringASlowPanTiltAnswerAndThePagesCallsWa
     EXPECT_FALSE(control->Panel().MJpegPlayer().Finished());
     EXPECT_TRUE(PumpUntil([&] { return control->Panel().MJpegPlayer().Finished(); }));
     EXPECT_EQ(control->Panel().Stats().restarts, 0u);
+    EXPECT_FALSE(control->Panel().FlipOn());
 }
