@@ -17,6 +17,9 @@ constexpr uint32_t kStall = 15;
 constexpr uint32_t kConfigDamage = 300; // once per connection
 constexpr uint32_t kHeaderDamage = 250; // once per connection
 constexpr uint32_t kFirstStepCut = 30;  // the header or first picture ends early
+// A mild connection could otherwise run clean for many seconds, and a hostile camera is one
+// that drops its clients: every connection ends within this many steps (pictures or packets).
+constexpr uint32_t kLongestLife = 100;
 
 constexpr size_t kMJpegHeader = 48;
 constexpr size_t kAsfPacketHeader = 14;
@@ -149,6 +152,7 @@ uint32_t FuzzRandom::Below(uint32_t n)
 StreamFuzzer::StreamFuzzer(uint64_t seed) : m_random(seed)
 {
     m_intensity = m_random.Pick<uint32_t>({3, 10, 10, 10, 30});
+    m_stepsLeft = kLongestLife / 4 + m_random.Below(kLongestLife * 3 / 4);
 }
 
 bool StreamFuzzer::Chance(uint32_t perMille)
@@ -744,7 +748,11 @@ StreamStop StreamFuzzer::Cut(size_t length, bool first)
         stop.kind = m_random.Percent(50) ? StopKind::Close : StopKind::End;
         return stop;
     }
-    if (roll < kClose) {
+    if (m_stepsLeft > 0)
+        --m_stepsLeft;
+    if (m_stepsLeft == 0) {
+        stop.kind = m_random.Percent(50) ? StopKind::Close : StopKind::End;
+    } else if (roll < kClose) {
         stop.kind = StopKind::Close;
     } else if (roll < kClose + kEnd) {
         stop.kind = StopKind::End;

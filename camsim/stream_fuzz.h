@@ -77,6 +77,7 @@ private:
 
     FuzzRandom m_random;
     uint32_t m_intensity = 10;  // tenths of the normal rates
+    uint32_t m_stepsLeft = 0;   // before the connection ends whatever the dice said
     int m_timeBits = 0;         // vop_time_increment's length in the pictures as encoded; 0 unknown
     std::vector<uint8_t> m_vol; // the layer header and what follows it, as the stream sent it
 };
