@@ -35,14 +35,34 @@ static void set_message(char* message, const char* text)
 
 /* --- decoding ---------------------------------------------------------------------------------*/
 
+/* A camera's progressive picture has about ten scans. Every scan walks the whole picture however
+ * few bytes it has, so without a bound a frame's decode grows with its size times its area. */
+enum
+{
+    MAX_SCANS = 256
+};
+
 struct decoder
 {
     struct jpeg_decompress_struct cinfo; /* first, so that a cinfo pointer is a decoder pointer */
     struct bridge_error err;
     struct jpeg_source_mgr src;
+    struct jpeg_progress_mgr progress;
     struct codec_jpeg_decode_job* job;
     int started;
 };
+
+/* Called between input rows while jpeg_start_decompress reads every scan of a multi-scan picture. */
+static void on_progress(j_common_ptr cinfo)
+{
+    struct decoder* d = (struct decoder*)cinfo;
+    if (d->cinfo.input_scan_number > MAX_SCANS) {
+        set_message(d->job->message, "JPEG picture has too many scans");
+        longjmp(d->err.jump, 1);
+    }
+    if (d->job->cancelled(d->job->ctx))
+        longjmp(d->err.jump, 1);
+}
 
 static void src_init(j_decompress_ptr cinfo)
 {
@@ -115,6 +135,8 @@ static int run_decode(struct decoder* d)
     d->src.next_input_byte = NULL;
     d->src.bytes_in_buffer = 0;
     cinfo->src = &d->src;
+    d->progress.progress_monitor = on_progress;
+    cinfo->progress = &d->progress;
 
     jpeg_read_header(cinfo, TRUE);
     switch (cinfo->jpeg_color_space) {

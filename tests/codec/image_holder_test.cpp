@@ -499,6 +499,26 @@ TEST(ImageHolderDecode, EscapeCancelsJpegAndBmpDecodes)
     EXPECT_TRUE(Decode(h, bmp, FormatBmp));
 }
 
+// Each scan walks the whole picture, so a frame of repeated scans costs its size times its area.
+TEST(JpegDecode, ScansBeyondAnyCamerasAreRefused)
+{
+    const Bytes jpeg =
+        MakeJpeg({.width = 64, .height = 64, .progressive = true}, [](int, int, int) { return 90; });
+    size_t last = jpeg.size() - 2;
+    while (!(jpeg[last] == 0xFF && jpeg[last + 1] == 0xDA))
+        --last;
+    for (auto [repeats, decodes] : {std::pair{50, true}, std::pair{300, false}}) {
+        SCOPED_TRACE(repeats);
+        Bytes frame(jpeg.begin(), jpeg.end() - 2);
+        for (int i = 0; i < repeats; ++i)
+            frame.insert(frame.end(), jpeg.begin() + long(last), jpeg.end() - 2);
+        frame.insert(frame.end(), {0xFF, 0xD9});
+        CImageHolder h;
+        EXPECT_EQ(Decode(h, frame, FormatJpeg), decodes) << h.GetLastError();
+        EXPECT_STREQ(h.GetLastError(), decodes ? "" : "JPEG picture has too many scans");
+    }
+}
+
 TEST(JpegDecode, ResolutionComesFromExifThenJfif)
 {
     struct Case
