@@ -28,6 +28,7 @@
 #include <QGuiApplication>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <filesystem>
 
 #include <cstdio>
@@ -328,7 +329,12 @@ void CViewerPanel::OnVideoReady()
         m_sizeValue = narrow ? 160 : 320;
     }
     if (m_zoomArmed && m_zoomPlaced) {
-        view->SetZoomRect(m_zoomX0, m_zoomY0, view->PictureWidth() / 2, view->PictureHeight() / 2);
+        // The origin was placed in the last stream's picture: one beyond a smaller new picture
+        // would show nothing from it, and the video would seem frozen.
+        const int pw = view->PictureWidth(), ph = view->PictureHeight();
+        m_zoomX0 = std::clamp(m_zoomX0, 0, std::max(0, pw - pw / 2));
+        m_zoomY0 = std::clamp(m_zoomY0, 0, std::max(0, ph - ph / 2));
+        view->SetZoomRect(m_zoomX0, m_zoomY0, pw / 2, ph / 2);
         view->SetZoomActive(true);
     }
     ShowStrip(true);

@@ -424,5 +424,20 @@ TEST_F(PanelTest, ClicksThatPlaceZoomTurnNothingAndZoomFollowsANewStream)
     control->StartPlay(0, "");
     ASSERT_TRUE(PumpUntil([&] { return view.PictureWidth() == 640 && view.ZoomActive(); }, 10s));
     EXPECT_EQ(view.ZoomRect(), (SurfaceRect{160, 120, 320, 240}));
+
+    // Placed in the bottom-right quarter of the large pictures, then back to the small ones:
+    // the zoom stays inside the picture and the video goes on.
+    Panel().OnZoom();
+    Panel().OnZoom();
+    Panel().Click(146 + 600, 3 + 400);
+    ASSERT_TRUE(Panel().ZoomPlaced());
+    EXPECT_EQ(view.ZoomRect(), (SurfaceRect{320, 240, 320, 240}));
+    control->StopPlay();
+    control->SetSource(StreamUrl(), "jpeg", "", "", 0, 0);
+    control->StartPlay(0, "");
+    ASSERT_TRUE(PumpUntil([&] { return view.PictureWidth() == 320 && view.ZoomActive(); }, 10s));
+    EXPECT_EQ(view.ZoomRect(), (SurfaceRect{160, 120, 160, 120}));
+    const uint64_t drawn = Panel().Surface().FramesDrawn();
+    EXPECT_TRUE(PumpUntil([&] { return Panel().Surface().FramesDrawn() >= drawn + 3; }));
     control->StopPlay();
 }
