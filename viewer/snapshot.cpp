@@ -46,11 +46,12 @@ bool CSnapshotHandOver::Deliver(uint64_t ticket, std::unique_ptr<CImageHolder> p
 }
 
 SavedSnapshot SaveSnapshot(CPaintStep& view, const SnapshotWait& wait, const std::string& folder,
-                           const std::function<std::tm()>& localTime)
+                           const std::function<std::tm()>& localTime, platform::Waiter& waiter)
 {
     view.RequestSnapshot();
     for (int i = 0; i < wait.polls && view.SnapshotRequested(); ++i)
-        std::this_thread::sleep_for(wait.poll);
+        if (!waiter.Sleep(wait.poll))
+            break;
     std::unique_ptr<CImageHolder> picture = view.TakeSnapshot();
     if (!picture || !picture->IsValid())
         return {};

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/wait.h"
+
 class CImageHolder;
 class CPaintStep;
 
@@ -61,6 +63,7 @@ struct SavedSnapshot
 
 // The Snapshot button: asks `view` for its next picture, waits for it, and saves it as a JPEG in
 // `folder` named from `localTime`. A folder that has gone since is made again (one level), as
-// when it was first read.
+// when it was first read. The wait goes through `waiter`, so a window can go on painting.
 SavedSnapshot SaveSnapshot(CPaintStep& view, const SnapshotWait& wait, const std::string& folder,
-                           const std::function<std::tm()>& localTime);
+                           const std::function<std::tm()>& localTime,
+                           platform::Waiter& waiter = platform::BlockingWaiter());

@@ -502,10 +502,11 @@ std::string CViewerPanel::OnSnapshot()
     CPaintStep* view = CurrentView();
     if (!view)
         return {};
+    const CLiveWait::Operation op(m_live);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const SavedSnapshot saved =
         SaveSnapshot(*view, {m_timings.snapshotPoll, m_timings.snapshotPolls}, m_pictureFolder,
-                     m_hooks.localTime);
+                     m_hooks.localTime, m_live);
     QGuiApplication::restoreOverrideCursor();
     if (saved.notWritten)
         ShowFittedMessage(m_lowerLine, LoadViewerString(kStrSnapshotNotSaved), kLowerLine,

@@ -160,3 +160,18 @@ TEST_F(PanelWaitTest, ThePictureGoesOnDuringASlowPanTiltAnswerAndThePagesCallsWa
     EXPECT_EQ(control->Panel().Stats().restarts, 0u);
     EXPECT_FALSE(control->Panel().FlipOn());
 }
+
+TEST_F(PanelWaitTest, TheWindowLivesWhileASnapshotWaitsForItsPicture)
+{
+    MakeControl();
+    control->Invoke("SetSource", Source());
+    control->Invoke("StartPlay", {0L, std::string()});
+    ASSERT_TRUE(PumpUntil([&] { return control->Panel().Stats().painted >= 1; }));
+
+    bool inCall = true;
+    bool ranInCall = false;
+    QTimer::singleShot(0, [&] { ranInCall = inCall; });
+    EXPECT_NE(control->Panel().OnSnapshot(), "");
+    inCall = false;
+    EXPECT_TRUE(ranInCall);
+}
