@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -304,8 +305,16 @@ int main(int argc, char** argv)
         EndRun(code);
     });
 
+    // The ending gives up what the control waits for, so what was unanswered is noted first.
+    std::mutex endLock;
+    std::optional<std::pair<std::string, std::chrono::milliseconds>> pendingAtEnd;
     Supervisor::Hooks hooks;
-    hooks.askToEnd = [&app] {
+    hooks.askToEnd = [&app, &log, &endLock, &pendingAtEnd] {
+        {
+            std::lock_guard lock(endLock);
+            if (!pendingAtEnd)
+                pendingAtEnd = log.OldestPending();
+        }
         QMetaObject::invokeMethod(&app, [] { EndRun(0); }, Qt::QueuedConnection);
     };
     auto blocked = [&log]() { return log.OldestPending(); };
@@ -354,9 +363,16 @@ int main(int argc, char** argv)
         code = *endedWith;
     } else if (supervisor.TimedOut()) {
         code = window.ExitCodeNow();
-        const auto pending = log.OldestPending();
+        std::optional<std::pair<std::string, std::chrono::milliseconds>> pending;
+        {
+            std::lock_guard lock(endLock);
+            pending = pendingAtEnd;
+        }
+        // A short run has not much time to wait: a quarter of it unanswered is enough.
+        const std::chrono::milliseconds unanswered =
+            std::min<std::chrono::milliseconds>(std::chrono::milliseconds(2000), *limit / 4);
         if (code == kExitOk && status.phase != Phase::Playing && pending &&
-            pending->second.count() >= 2000) {
+            pending->second >= unanswered) {
             code = kExitNoAnswer;
             Say(FailureLine(Failure::NoAnswer, address.shown,
                             "no reply in " + std::to_string(pending->second.count() / 1000) +
