@@ -5,6 +5,7 @@
 #include "module/identifiers.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
@@ -102,6 +103,15 @@ void HostWindow::Report(const std::string& line) const
 std::string HostWindow::Statistics() const
 {
     return m_control ? m_control->Statistics() : std::string();
+}
+
+void HostWindow::closeEvent(QCloseEvent* event)
+{
+    // What the close cuts short (the control's request, which it cancels) is the user's doing:
+    // no failure to report or retry.
+    m_ended = true;
+    m_retryAt = -1;
+    QMainWindow::closeEvent(event);
 }
 
 void HostWindow::Start()

@@ -72,6 +72,9 @@ signals:
     // that cannot be made.
     void RunEnded(int exitCode);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void Load();
     void Tick();

@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QShortcutEvent>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -28,6 +31,23 @@ bool IsUserInput(const QEvent& event)
     default:
         return false;
     }
+}
+
+// The desktop's keys that close a window or quit end a wait as the close button does; what they
+// close is the host's to decide, so its shortcut goes through, never the key press itself.
+bool ClosesWindow(const QEvent& event)
+{
+    QKeySequence key;
+    if (event.type() == QEvent::Shortcut)
+        key = static_cast<const QShortcutEvent&>(event).key();
+    else if (event.type() == QEvent::ShortcutOverride)
+        key = QKeySequence(static_cast<const QKeyEvent&>(event).keyCombination());
+    else
+        return false;
+    for (const auto standard : {QKeySequence::Close, QKeySequence::Quit})
+        if (QKeySequence::keyBindings(standard).contains(key))
+            return true;
+    return false;
 }
 
 // In milliseconds: a time-out of kForever in the clock's own unit would overflow.
@@ -191,5 +211,5 @@ bool CLiveWait::eventFilter(QObject* watched, QEvent* event)
     // The close goes on: the window goes at once, and the wait that held it gives up.
     if (event->type() == QEvent::Close && watched == m_watched && Busy())
         m_cancelled = true;
-    return m_blocking > 0 && IsUserInput(*event);
+    return m_blocking > 0 && IsUserInput(*event) && !ClosesWindow(*event);
 }

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -142,6 +143,29 @@ TEST(HostWindow, KeysReloadToggleFullScreenAndClose)
     EXPECT_FALSE(window.isFullScreen());
     QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(window.isVisible());
+    window.Finish();
+}
+
+TEST(HostWindow, CtrlWClosesTheWindowWhileTheControlWaitsOnASilentCamera)
+{
+    camsim::Camera camera;
+    camsim::Fault hang;
+    hang.hang = true;
+    camera.SetFault("img/query.cgi", hang);
+    ASSERT_TRUE(camera.Start());
+    platform::SettingsStore store(g_store);
+    HostWindow window(store, Settings(true, camera.BaseUrl()), &Log());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTimer::singleShot(200, &window,
+                       [&] { QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier); });
+    window.Start(); // inside SetSource until the close gives its wait up
+    EXPECT_FALSE(window.isVisible());
+    // The request the close cancelled is no failure to retry.
+    QTest::qWait(800);
+    EXPECT_EQ(window.Loads(), 1);
+    EXPECT_FALSE(window.HasPendingReload());
     window.Finish();
 }
 
