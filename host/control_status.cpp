@@ -15,6 +15,9 @@ constexpr int kBusyResult = 310;
 constexpr int kZoneConnectFailed = 1001, kZoneBusy = 1003, kZoneProtected = 1004;
 // libcurl's codes for a host that is not there.
 constexpr int kCurlUnknownHost = 6, kCurlNoConnection = 7, kCurlTimedOut = 28;
+// libcurl's codes for bytes that are no HTTP reply (an HTTP/0.9 one is refused): something
+// answered, but no camera would.
+constexpr int kCurlNotHttp = 1, kCurlWeirdReply = 8;
 constexpr int64_t kTraceGraceMs = 1000;
 
 // Where the value of "key" starts in a flat JSON object, or npos.
@@ -228,6 +231,8 @@ Failure FailureOfRequest(const RequestOutcome& r, bool viewer, std::string& deta
         if (r.error == kCurlNoConnection)
             return Failure::NothingListening;
         detail = r.errorText;
+        if (r.error == kCurlNotHttp || r.error == kCurlWeirdReply)
+            return Failure::NotACamera;
         return Failure::Refused;
     }
     if (r.status == 200 || r.status == 401 || r.status == 503)
