@@ -79,7 +79,8 @@ bool ResolutionList(const std::string& list)
 }
 
 // The HTTP library binds with SO_REUSEPORT, which would let a second camera share a port that
-// another program listens on; a plain bind tells.
+// another program listens on; a plain bind tells. It also fails on what a killed camera left
+// (its clients' connections, closing), so only a listener that takes a connection counts.
 bool PortTaken(const std::string& host, int port)
 {
     if (port == 0)
@@ -98,6 +99,12 @@ bool PortTaken(const std::string& host, int port)
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         taken = ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 && errno == EADDRINUSE;
         ::close(fd);
+    }
+    if (taken) {
+        const int probe = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+        taken = probe >= 0 && ::connect(probe, found->ai_addr, found->ai_addrlen) == 0;
+        if (probe >= 0)
+            ::close(probe);
     }
     ::freeaddrinfo(found);
     return taken;

@@ -7,6 +7,9 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -185,4 +188,34 @@ TEST(CamsimProgram, RefusesAPortAnotherProgramListensOn)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << port;
     ::kill(first.pid, SIGTERM);
     Finish(first);
+}
+
+TEST(CamsimProgram, StartsAgainOnItsPortWhileAClientOfTheKilledOneHoldsOn)
+{
+    Child first = Spawn({"--port", "0"});
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, first.out), nullptr);
+    const std::string text(line);
+    const int port = std::stoi(text.substr(text.rfind(':') + 1));
+
+    // A viewer in the middle of the stream when the camera dies keeps its end open a while.
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    const std::string get = "GET /img/mjpeg.cgi HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(::send(client, get.data(), get.size(), 0), ssize_t(get.size()));
+    char some[64];
+    ASSERT_GT(::recv(client, some, sizeof some, 0), 0);
+    ::kill(first.pid, SIGKILL);
+    Finish(first);
+
+    Child second = Spawn({"--port", std::to_string(port)});
+    ASSERT_NE(std::fgets(line, sizeof line, second.out), nullptr) << "port " << port;
+    EXPECT_EQ(std::string(line).rfind("listening on", 0), 0u) << line;
+    ::kill(second.pid, SIGTERM);
+    Finish(second);
+    ::close(client);
 }
