@@ -382,6 +382,9 @@ Status StatusTracker::Classify(int64_t now, const ControlCounters& c, LoginState
         return s;
     }
     if (!c.streaming) {
+        // The worker has ended on the busy page before the control has shown it.
+        if (m_results > 0 && c.lastResult == kBusyResult)
+            return failed(Failure::Busy);
         s.phase = Phase::VideoEnded;
         s.code = m_results > 0 ? c.lastResult : 0;
         s.failure = TransportFailure(s.detail);

@@ -376,6 +376,10 @@ TEST(StatusTracker, ZoneCountersOfTheProcessCountFromEachNewControl)
     const Status ended = tracker.Update(700, c, LoginState::None, true);
     EXPECT_EQ(ended.phase, Phase::VideoEnded);
     EXPECT_EQ(ended.code, 400);
+    // A busy camera, whatever the control shows yet, waits for the user.
+    c.resultCount = 5;
+    c.lastResult = 310;
+    EXPECT_EQ(tracker.Update(900, c, LoginState::None, true).failure, Failure::Busy);
 }
 
 TEST(RequestTrace, RequestsReachTheLogWithoutCredentials)
