@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <charconv>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -164,8 +165,19 @@ Camera::StreamSlot::~StreamSlot()
         m_camera->m_activeStreams.fetch_sub(1);
 }
 
-Camera::Camera(Config config)
-    : m_config(std::move(config)), m_server(std::make_unique<httplib::Server>())
+namespace {
+
+std::unique_ptr<httplib::Server> MakeServer(const Config& config)
+{
+    if (config.tlsCert.empty() && config.tlsKey.empty())
+        return std::make_unique<httplib::Server>();
+    // A half-given pair makes an invalid server, so Start refuses it.
+    return std::make_unique<httplib::SSLServer>(config.tlsCert.c_str(), config.tlsKey.c_str());
+}
+
+} // namespace
+
+Camera::Camera(Config config) : m_config(std::move(config)), m_server(MakeServer(m_config))
 {
     m_zones = ZoneConfig::Defaults();
     if (!m_config.zonesFile.empty())
@@ -198,7 +210,7 @@ void Camera::AddEndpoint(const std::string& method, const std::string& endpoint,
 
 bool Camera::Start(const std::string& host, int port)
 {
-    if (m_listener.joinable())
+    if (m_listener.joinable() || !TlsReady())
         return false;
     m_host = host;
     m_server->new_task_queue = [] { return new httplib::ThreadPool(32); };
@@ -223,6 +235,12 @@ bool Camera::Start(const std::string& host, int port)
         return false;
     }
     m_listener = std::thread([this] {
+        // A TLS write to a client that has gone raises SIGPIPE; the handler threads, started
+        // from this one, inherit the block and see EPIPE instead, whatever the process does.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         m_server->listen_after_bind();
         m_listenerDone = true;
     });
@@ -245,9 +263,14 @@ void Camera::Stop()
     }
 }
 
+bool Camera::TlsReady() const
+{
+    return m_server->is_valid();
+}
+
 std::string Camera::BaseUrl() const
 {
-    return "http://" + m_host + ":" + std::to_string(m_port) + "/";
+    return (Secure() ? "https://" : "http://") + m_host + ":" + std::to_string(m_port) + "/";
 }
 
 void Camera::SetFault(const std::string& endpoint, const Fault& fault)

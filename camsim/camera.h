@@ -72,6 +72,8 @@ struct Config
     std::string asfSize = "320x240";   // the same for the ASF stream
     int gop = 30;                      // ASF stream: pictures from one key frame to the next
     int audioCodeSize = 4;             // both streams' audio: G.726 bits per sample, 0 = none
+    // Both set: everything is served over TLS with this certificate (chain) and key, PEM files.
+    std::string tlsCert, tlsKey;
 };
 
 struct RequestRecord
@@ -110,13 +112,17 @@ public:
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
 
-    // Binds and starts serving; port 0 picks a free one. False if the address cannot be bound.
+    // Binds and starts serving; port 0 picks a free one. False if the address cannot be bound,
+    // or the TLS certificate and key did not load.
     bool Start(const std::string& host = "127.0.0.1", int port = 0);
+    bool Secure() const { return !m_config.tlsCert.empty() || !m_config.tlsKey.empty(); }
+    // False when TLS was asked for and the certificate and key do not make a server.
+    bool TlsReady() const;
     // Releases hanging replies and streams, then stops; safe to call twice.
     void Stop();
 
     int Port() const { return m_port; }
-    std::string BaseUrl() const; // "http://HOST:PORT/"
+    std::string BaseUrl() const; // "http://HOST:PORT/", https when Secure
 
     void SetFault(const std::string& endpoint, const Fault& fault);
     void ClearFaults();

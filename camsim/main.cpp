@@ -54,6 +54,9 @@ void Usage(FILE* out)
         "                      stream, cuts and stalls it, differently on each connection;\n"
         "                      repeat --fault to combine kinds for one ENDPOINT, a path such as\n"
         "                      img/query.cgi or * for all\n"
+        "  --tls-cert FILE     serve everything over TLS (https://) with this certificate,\n"
+        "                      PEM, the camera's own first (a self-signed one will do)\n"
+        "  --tls-key FILE      the certificate's private key, PEM, not encrypted\n"
         "  --seed N            the fuzz seed where --fault gives none (default: random); the\n"
         "                      seeds are printed, and connection K of an endpoint uses SEED+K\n"
         "  --help              this text\n",
@@ -228,6 +231,10 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "camsim: --audio-bits takes 0 or 2 to 5\n");
                 return 2;
             }
+        } else if (arg == "--tls-cert") {
+            config.tlsCert = value();
+        } else if (arg == "--tls-key") {
+            config.tlsKey = value();
         } else if (arg == "--seed") {
             const char* text = value();
             char* end = nullptr;
@@ -273,7 +280,17 @@ int main(int argc, char** argv)
                      host.c_str());
         return 1;
     }
+    if (config.tlsCert.empty() != config.tlsKey.empty()) {
+        std::fprintf(stderr, "camsim: --tls-cert and --tls-key go together\n");
+        return 2;
+    }
     camsim::Camera camera(config);
+    if (!camera.TlsReady()) {
+        std::fprintf(stderr, "camsim: cannot serve TLS with certificate %s and key %s (not "
+                             "readable, not PEM, or not a pair)\n",
+                     config.tlsCert.c_str(), config.tlsKey.c_str());
+        return 1;
+    }
     for (auto& [endpoint, fault] : faults) {
         if (fault.stream == "fuzz" && !fault.seed)
             fault.seed = seed;

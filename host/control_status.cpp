@@ -1,6 +1,7 @@
 #include "host/control_status.h"
 
 #include "host/options.h"
+#include "platform/http.h"
 
 #include <cmath>
 #include <cstdio>
@@ -75,6 +76,7 @@ int ExitCodeOf(Failure failure)
     case Failure::LoginCancelled: return kExitLoginCancelled;
     case Failure::Busy: return kExitBusy;
     case Failure::NotACamera: return kExitNotACamera;
+    case Failure::Untrusted: return kExitUntrusted;
     }
     return kExitError;
 }
@@ -97,6 +99,9 @@ std::string FailureLine(Failure failure, const std::string& address, const std::
     case Failure::LoginCancelled: return "login to " + address + " cancelled" + more;
     case Failure::Busy: return "the camera at " + address + " is busy (too many users)";
     case Failure::NotACamera: return address + " answers, but not as a camera" + more;
+    case Failure::Untrusted:
+        return "the certificate of " + address + " failed verification" + more +
+               "; --cacert FILE trusts a camera's own";
     }
     return {};
 }
@@ -230,6 +235,10 @@ Failure FailureOfRequest(const RequestOutcome& r, bool viewer, std::string& deta
         }
         if (r.error == kCurlNoConnection)
             return Failure::NothingListening;
+        if (platform::IsCertificateFailure(r.error)) {
+            detail = r.errorText;
+            return Failure::Untrusted;
+        }
         detail = r.errorText;
         if (r.error == kCurlNotHttp || r.error == kCurlWeirdReply)
             return Failure::NotACamera;

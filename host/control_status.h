@@ -20,6 +20,7 @@ enum class Failure {
     LoginCancelled,
     Busy,
     NotACamera,
+    Untrusted, // https: the certificate failed verification
 };
 
 int ExitCodeOf(Failure failure);
@@ -55,7 +56,7 @@ struct RequestOutcome
 };
 
 // What one finished request says of the camera: a transport failure (nothing listening, no
-// answer, refused), a refusal the viewer has no page for (403), or a status no camera answers
+// answer, refused, a certificate not trusted), a refusal the viewer has no page for (403), or a status no camera answers
 // with (not a camera); None for a reply a camera gives. `detail` says why.
 Failure FailureOfRequest(const RequestOutcome& request, bool viewer, std::string& detail);
 

@@ -5,6 +5,7 @@
 
 #include "camsim/camera.h"
 #include "host/camera_address.h"
+#include "host/camera_trust.h"
 #include "host/control_host.h"
 #include "host/credentials.h"
 #include "host/display.h"
@@ -199,6 +200,10 @@ int main(int argc, char** argv)
     }
     if (o.command == "register" || o.command == "unregister")
         return RunRegistration(o);
+    if (std::string why; !TrustCameraCertificates(o, why)) {
+        Say(why);
+        return kExitUsage;
+    }
     if (IsToolCommand(o.command))
         return RunTool(o);
 

@@ -97,8 +97,10 @@ URL forms
          http://CAMERA[:PORT]/img/video.asf  MPEG-4 with sound (--type mpeg)
   mozon, zones
          http://CAMERA[:PORT]               the camera's address (a trailing / is fine)
-  A path before img/ (http://HOST/camera1/img/mjpeg.cgi) is kept. https works too. Put no
-  password in a URL: the command line shows in ps.
+  A path before img/ (http://HOST/camera1/img/mjpeg.cgi) is kept. Put no password in a URL:
+  the command line shows in ps.
+  https://CAMERA[:PORT]/... in each form: the camera's certificate is verified against the
+  system's certificate authorities and --cacert; one that fails ends the run with exit code 11.
 
 Options
   --type jpeg|mpeg      vuelo: the stream the page asks for; the camera's own answer may
@@ -109,6 +111,8 @@ Options
   --size 160|320|640    vuelo: picture size on screen (default: the camera's first)
   --user NAME           user name for the camera's login
   --password-file FILE  the password, first line of FILE (else $CAMCTL_PASSWORD)
+  --cacert FILE         https: also trust the certificates in FILE (PEM), such as the
+                        camera's own self-signed one (else $CAMCTL_CACERT)
   --retry SECONDS       reload the control this long after a connection failure or the end
                         of its live video; 0 never (default 5 in a window, 0 offscreen)
   --offscreen           run without a window
@@ -135,7 +139,8 @@ Exit codes
   2  bad command line or zones file    8  login cancelled, or no credentials offscreen
   3  wrong URL form                    9  camera busy (too many users)
   4  nothing listening at the address  10 something answers, but not as a camera
-  5  the camera does not answer        130, 143  ended by Ctrl+C or SIGTERM
+  5  the camera does not answer        11 its certificate is not trusted (https)
+                                       130, 143  ended by Ctrl+C or SIGTERM
 
 Examples
   camhost --demo                                   viewer on the simulated camera
@@ -149,6 +154,7 @@ Examples
   camhost zones get http://192.168.0.20 > zones.json
   camhost zones set http://192.168.0.20 zones.json
   camhost ptz http://192.168.0.20/ --at 300,40
+  camhost probe https://192.168.0.20/ --cacert camera.pem
 )";
 }
 
@@ -281,6 +287,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
             if (!take() || value.empty())
                 return needs("a file name");
             o.passwordFile = Absolute(value);
+        } else if (arg == "--cacert") {
+            if (!take() || value.empty())
+                return needs("a file of certificates (PEM)");
+            o.cacert = Absolute(value);
         } else if (arg == "-o" || arg == "--output") {
             if (!take() || value.empty())
                 return needs("a file name");

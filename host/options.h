@@ -20,6 +20,7 @@ enum ExitCode : int {
     kExitLoginCancelled = 8,   // the login was cancelled, or offscreen without credentials
     kExitBusy = 9,             // the camera is busy (too many users)
     kExitNotACamera = 10,      // something answers, but not as a camera
+    kExitUntrusted = 11,       // https: the camera's certificate failed verification
 };
 
 struct Options
@@ -43,6 +44,7 @@ struct Options
     std::string moduleFile;           // register / unregister
     std::string user;
     std::string passwordFile;
+    std::string cacert; // certificates to trust besides the system's, for https cameras
     // The tools.
     std::string output;         // snapshot, record: -o FILE
     double timeout = 30;        // seconds the camera may take to answer (snapshot: the picture)

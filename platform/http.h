@@ -11,6 +11,11 @@
 // Credentials go out as Basic or Digest, whichever the server asks for; none when the user name is
 // empty. Proxies come from the environment as libcurl reads them. Nothing is cached.
 //
+// https:// is verified, peer and host name, against the system's certificate authorities and the
+// certificates of the file the environment names in CAMCTL_CACERT (a camera's own, self-signed
+// one). The variable is the one way in: every module carries its own copy of this layer, and
+// the hosting process sets it before the first request, when it is read.
+//
 // Each stream is one connection, and streams to one server (scheme, host, port) are limited to a
 // process-wide number at a time: an Open beyond it waits until another stream to that server is
 // done, cancelled or destroyed.
@@ -39,6 +44,12 @@ inline constexpr std::string_view kInternetSettingsKey =
 inline constexpr std::string_view kMaxConnectionsPerServerName = "MaxConnectionsPerServer";
 // Sets the limit from the current user's value; no value means no limit.
 void LoadConnectionLimit(const SettingsStore& store);
+
+inline constexpr const char* kTrustedCertificatesVariable = "CAMCTL_CACERT";
+// True for an ErrorCode() that says the server's certificate was not trusted (unknown issuer,
+// self-signed, expired, made out for another name) or the trusted ones could not be loaded: a
+// refusal of the server, where other failures are the network's.
+bool IsCertificateFailure(int errorCode);
 
 struct HttpRequest
 {

@@ -6,7 +6,11 @@
 #include <curl/curl.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -64,6 +68,53 @@ std::string ServerOf(const std::string& url)
                 c = static_cast<char>(c - 'A' + 'a');
     }
     return server;
+}
+
+// What a verified connection trusts when CAMCTL_CACERT names a file: the system's bundle
+// followed by that file's certificates. A bundle in memory replaces libcurl's file but keeps its
+// folder, so the system's authorities stay trusted whichever way this libcurl reads them.
+struct TrustedCertificates
+{
+    bool extra = false;  // the variable names a file
+    std::string pem;     // what the connections are given
+    std::string problem; // why the file cannot be used; every request then fails
+};
+
+bool ReadWhole(const char* path, std::string& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// Built once per process (the easy handle only tells libcurl's default bundle).
+const TrustedCertificates& Trusted(CURL* easy)
+{
+    static const TrustedCertificates trusted = [easy] {
+        TrustedCertificates t;
+        const char* file = std::getenv(kTrustedCertificatesVariable);
+        if (!file || !*file)
+            return t;
+        t.extra = true;
+        std::string own;
+        if (!ReadWhole(file, own)) {
+            t.problem = std::string("cannot read the trusted certificates in ") + file;
+            return t;
+        }
+        if (own.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+            t.problem = std::string("no certificate in ") + file;
+            return t;
+        }
+        char* system = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_CAINFO, &system) == CURLE_OK && system &&
+            ReadWhole(system, t.pem) && !t.pem.empty() && t.pem.back() != '\n')
+            t.pem += '\n';
+        t.pem += own;
+        return t;
+    }();
+    return trusted;
 }
 
 // The process-wide count of streams holding a connection slot, per server.
@@ -175,6 +226,19 @@ uint32_t ConnectionsPerServer()
 void LoadConnectionLimit(const SettingsStore& store)
 {
     SetConnectionsPerServer(StoredLimit(store));
+}
+
+bool IsCertificateFailure(int errorCode)
+{
+    switch (errorCode) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return true;
+    default:
+        return false;
+    }
 }
 
 struct HttpStream::Impl
@@ -328,6 +392,12 @@ bool HttpStream::OpenTransfer()
         Finish(CURLE_FAILED_INIT);
         return false;
     }
+    const TrustedCertificates& trusted = Trusted(im.easy);
+    if (!trusted.problem.empty()) {
+        std::snprintf(im.errorText, sizeof im.errorText, "%s", trusted.problem.c_str());
+        Finish(CURLE_SSL_CACERT_BADFILE);
+        return false;
+    }
     im.slots.LoadDefaultOnce();
     // A URL that does not parse takes no slot; the transfer fails on it anyway.
     if (std::string server = ServerOf(m_request.url);
@@ -343,6 +413,13 @@ bool HttpStream::OpenTransfer()
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &HttpStream::OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (trusted.extra) {
+        curl_blob blob{const_cast<char*>(trusted.pem.data()), trusted.pem.size(),
+                       CURL_BLOB_NOCOPY};
+        curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
+    }
     if (!m_request.userAgent.empty())
         curl_easy_setopt(e, CURLOPT_USERAGENT, m_request.userAgent.c_str());
     if (SendsCredentials()) {

@@ -8,20 +8,26 @@
 #include <cctype>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 namespace {
 
 constexpr auto kPollSlice = std::chrono::milliseconds(50);
 
-bool IsHttpUrl(const std::string& url)
+bool StartsWithNoCase(const std::string& url, std::string_view scheme)
 {
-    static constexpr char kScheme[] = "http://";
-    if (url.size() <= sizeof kScheme - 1)
+    if (url.size() <= scheme.size())
         return false;
-    for (size_t i = 0; i < sizeof kScheme - 1; ++i)
-        if (std::tolower(static_cast<unsigned char>(url[i])) != kScheme[i])
+    for (size_t i = 0; i < scheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i])
             return false;
     return true;
+}
+
+// The service types a camera's stream comes by; the HTTP layer would take others too.
+bool IsHttpUrl(const std::string& url)
+{
+    return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
 }
 
 } // namespace

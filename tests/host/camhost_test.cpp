@@ -6,6 +6,7 @@
 #include "module/registration.h"
 #include "platform/settings.h"
 #include "tests/support/raw_server.h"
+#include "tests/support/test_certificate.h"
 
 #include <gtest/gtest.h>
 
@@ -316,15 +317,20 @@ TEST_F(CamhostRun, EachFailureHasItsLineAndExitCode)
     std::ofstream(wrong) << "not-" << secret << "\n";
     std::ofstream(right) << secret << "\n";
 
-    camsim::Config basic, digest, busy;
+    testsupport::TestCertificate own;
+    ASSERT_TRUE(testsupport::MakeTestCertificate(m_dir, "own", "127.0.0.1", own));
+    camsim::Config basic, digest, busy, tls;
+    tls.tlsCert = own.cert.string();
+    tls.tlsKey = own.key.string();
     basic.user = digest.user = "admin";
     basic.password = digest.password = secret;
     basic.auth = camsim::AuthScheme::Basic;
     digest.auth = camsim::AuthScheme::Digest;
     busy.maxUsers = 0;
     busy.zoneRead403 = true;
-    camsim::Camera basicCamera(basic), digestCamera(digest), busyCamera(busy), gone;
-    for (camsim::Camera* c : {&basicCamera, &digestCamera, &busyCamera, &gone})
+    camsim::Camera basicCamera(basic), digestCamera(digest), busyCamera(busy), gone,
+        tlsCamera(tls);
+    for (camsim::Camera* c : {&basicCamera, &digestCamera, &busyCamera, &gone, &tlsCamera})
         ASSERT_TRUE(c->Start());
     const std::string nobody = gone.BaseUrl();
     gone.Stop();
@@ -350,6 +356,7 @@ TEST_F(CamhostRun, EachFailureHasItsLineAndExitCode)
     };
     const std::string b = basicCamera.BaseUrl(), d = digestCamera.BaseUrl();
     const std::string dz = d.substr(0, d.size() - 1);
+    const std::string t = tlsCamera.BaseUrl();
     const std::vector<Row> rows = {
         {"vuelo ftp://camera/", "", 3, "wrong URL form"},
         {"vuelo " + nobody, "", 4, "nothing listening at " + nobody},
@@ -370,6 +377,11 @@ TEST_F(CamhostRun, EachFailureHasItsLineAndExitCode)
          "", 0, "\"painted\":"},
         {"mozon " + b + " --user admin --seconds 2 --stats", "CAMCTL_PASSWORD=" + secret, 0,
          "\"live\":true"},
+        {"mozon " + t, "", 11, "certificate of " + t + " failed verification"},
+        // The trusted file reaches the module's own HTTP layer.
+        {"vuelo " + t + "img/video.asf --type mpeg --seconds 2 --stats --cacert " +
+             own.cert.string(),
+         "", 0, "\"painted\":"},
     };
     for (const Row& row : rows) {
         const auto start = std::chrono::steady_clock::now();

@@ -4,6 +4,7 @@
 #include "camsim/camera.h"
 #include "codec/image_holder.h"
 #include "host/tool_zones.h"
+#include "tests/support/test_certificate.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -360,6 +361,61 @@ TEST_F(Tools, ABadZonesFileNamesTheFieldAndReachesNoCamera)
               std::string::npos)
         << enabled.err;
     EXPECT_EQ(camera.Zones(), zones);
+}
+
+TEST_F(Tools, HttpsCamerasServeOnlyWithACertificateTrustedForTheirAddress)
+{
+    testsupport::TestCertificate own, other;
+    ASSERT_TRUE(testsupport::MakeTestCertificate(m_dir, "own", "127.0.0.1", own));
+    ASSERT_TRUE(testsupport::MakeTestCertificate(m_dir, "other", "camera.invalid", other));
+    auto camera = [](const testsupport::TestCertificate& c, const char* type) {
+        camsim::Config config;
+        config.tlsCert = c.cert.string();
+        config.tlsKey = c.key.string();
+        config.videoType = type;
+        auto started = std::make_unique<camsim::Camera>(config);
+        EXPECT_TRUE(started->Start());
+        return started;
+    };
+    const auto mpeg = camera(own, "mpeg4"), jpeg = camera(own, "jpeg"),
+               misnamed = camera(other, "mpeg4");
+    const std::string trustOwn = " --cacert " + own.cert.string();
+    const std::string shot = " -o " + Path("shot.jpg").string();
+    struct Case
+    {
+        const camsim::Camera& camera;
+        std::string command, options;
+        int code;
+    } cases[] = {
+        {*mpeg, "probe", trustOwn, 0},
+        {*mpeg, "snapshot", shot + trustOwn, 0},
+        {*jpeg, "snapshot", shot + trustOwn, 0},
+        {*mpeg, "zones get", trustOwn, 0},
+        {*mpeg, "probe", "", 11},
+        {*misnamed, "probe", " --cacert " + other.cert.string(), 11},
+    };
+    for (const Case& c : cases) {
+        const std::string url = c.camera.BaseUrl();
+        ASSERT_EQ(url.rfind("https://", 0), 0u);
+        const Result r = Camhost(c.command + " " + url + c.options + " --timeout 5");
+        SCOPED_TRACE(c.command + c.options);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        if (c.code == 0) {
+            const json j = r.Json();
+            ASSERT_TRUE(j.is_object()) << r.out;
+            if (c.command == "zones get")
+                EXPECT_EQ(j["zones"].size(), 4u);
+            else
+                EXPECT_EQ(j["stream"], url + (&c.camera == jpeg.get() ? "img/mjpeg.cgi"
+                                                                     : "img/video.asf"));
+        } else {
+            EXPECT_NE(r.err.find("certificate of " + url + " failed verification"),
+                      std::string::npos)
+                << r.err;
+        }
+    }
+    EXPECT_GT(mpeg->RequestsArrived(), 0);
+    EXPECT_EQ(misnamed->Requests().size(), 0u);
 }
 
 TEST_F(Tools, PtzSendsWhatTheViewerSendsForAClickThere)
