@@ -7,7 +7,6 @@
 #include <httplib.h>
 
 #include <charconv>
-#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -235,12 +234,6 @@ bool Camera::Start(const std::string& host, int port)
         return false;
     }
     m_listener = std::thread([this] {
-        // A TLS write to a client that has gone raises SIGPIPE; the handler threads, started
-        // from this one, inherit the block and see EPIPE instead, whatever the process does.
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         m_server->listen_after_bind();
         m_listenerDone = true;
     });
