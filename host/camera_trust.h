@@ -8,9 +8,9 @@ namespace host {
 
 struct Options;
 
-// Checks the file of --cacert (readable, holds a PEM certificate) and names it to the HTTP layer
-// through the environment; nothing to do without one. Before the first request and before any
-// thread starts. False with `why`.
+// Checks the file of --cacert, else of CAMCTL_CACERT (readable, holds a PEM certificate), and
+// names it, absolute, to the HTTP layer through that variable; nothing to do without one. Before
+// the first request and before any thread starts. False with `why`.
 bool TrustCameraCertificates(const Options& o, std::string& why);
 
 } // namespace host

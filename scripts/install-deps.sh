@@ -10,7 +10,7 @@ packages=(
   libjpeg62-turbo-dev
   qt6-base-dev fonts-dejavu-core
   portaudio19-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev libssl-dev openssl
   nlohmann-json3-dev
   libavcodec-dev libavutil-dev libswscale-dev libyuv-dev libxvidcore-dev
   libspandsp-dev
