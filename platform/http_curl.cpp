@@ -77,7 +77,7 @@ struct TrustedCertificates
 {
     bool extra = false;  // the variable names a file
     std::string pem;     // what the connections are given
-    std::string problem; // why the file cannot be used; every request then fails
+    std::string problem; // why the file cannot be used; every https request then fails
 };
 
 bool ReadWhole(const char* path, std::string& out)
@@ -393,7 +393,8 @@ bool HttpStream::OpenTransfer()
         return false;
     }
     const TrustedCertificates& trusted = Trusted(im.easy);
-    if (!trusted.problem.empty()) {
+    if (!trusted.problem.empty() &&
+        StartsWithNoCase(m_request.url.data(), m_request.url.size(), "https:")) {
         std::snprintf(im.errorText, sizeof im.errorText, "%s", trusted.problem.c_str());
         Finish(CURLE_SSL_CACERT_BADFILE);
         return false;
