@@ -139,7 +139,7 @@ Exit codes
   2  bad command line or zones file    8  login cancelled, or no credentials offscreen
   3  wrong URL form                    9  camera busy (too many users)
   4  nothing listening at the address  10 something answers, but not as a camera
-  5  the camera does not answer        11 its certificate is not trusted (https)
+  5  the camera does not answer        11 its certificate fails verification (https)
                                        130, 143  ended by Ctrl+C or SIGTERM
 
 Examples
