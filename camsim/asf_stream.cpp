@@ -155,7 +155,8 @@ public:
     Plane Luma() const { return {m_frame->data[0], m_frame->linesize[0]}; }
 
     // One picture from its RGB pixels: frame bytes from the picture start code on.
-    void Encode(const uint8_t* rgb, int64_t index, std::vector<uint8_t>& frame, bool& key)
+    void Encode(const uint8_t* rgb, int64_t index, bool forceKey, std::vector<uint8_t>& frame,
+                bool& key)
     {
         if (av_frame_make_writable(m_frame) < 0)
             throw std::runtime_error("MPEG-4 frame buffer unavailable");
@@ -163,7 +164,8 @@ public:
                     {m_frame->data[1], m_frame->linesize[1]},
                     {m_frame->data[2], m_frame->linesize[2]});
         m_frame->pts = index;
-        m_frame->pict_type = index % m_gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        m_frame->pict_type =
+            forceKey || index % m_gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         // Without B-pictures the encoder has no delay: each picture comes straight back.
         if (avcodec_send_frame(m_ctx, m_frame) < 0 || avcodec_receive_packet(m_ctx, m_packet) < 0)
             throw std::runtime_error("MPEG-4 encoding failed");
@@ -463,12 +465,13 @@ void AsfStreamSource::AppendAudioObject(std::string& out)
     o.timeMs = NextAudioTimeMs();
     o.data = s.codes;
     const size_t frameSize = kAsfAudioSamplesPerObject / 4;
-    if (m_audioObjects == 0 && frameSize < s.codes.size()) {
+    const bool asFirst = m_audioObjects == 0 || m_options.joinable;
+    if (asFirst && frameSize < s.codes.size()) {
         o.pieces = {{0, frameSize}, {frameSize, s.codes.size() - frameSize}};
         o.wholeFirstPiece = true;
     } else {
         o.pieces = {{0, s.codes.size()}};
-        o.wholeFirstPiece = m_audioObjects == 0;
+        o.wholeFirstPiece = asFirst;
     }
     Pack(o, out);
     ++m_audioObjects;
@@ -521,7 +524,10 @@ void AsfStreamSource::Next(std::string& out)
         AppendAudioObject(out);
 
     bool key = false;
-    s.video.Encode(s.scene.Render(timeMs, m_pictures), int64_t(m_pictures), s.frame, key);
+    s.video.Encode(s.scene.Render(timeMs, m_pictures), int64_t(m_pictures), m_keyRequested,
+                   s.frame, key);
+    m_keyRequested = false;
+    m_lastKey = key;
     if (m_fuzz)
         m_fuzz->Mpeg4Frame(s.frame, key);
     {

@@ -56,6 +56,9 @@ struct AsfStreamOptions
     int packetSize = 1600; // kAsfMinPacketSize to kAsfMaxPacketSize
     int audioCodeSize = 4; // G.726 bits per sample, 2 to 5; 0 = no audio
     int bitrate = 0;       // video bits per second; 0 = width × height × fps / 5
+    // Every audio object goes out as the first one does (a first payload of the frame size,
+    // starting a packet), so a receiver may start at any picture and still learn the frame size.
+    bool joinable = false;
 };
 
 // The ASF stream's defects (StreamDefect), once, after `afterPictures` good pictures unless said:
@@ -102,6 +105,9 @@ public:
     // rates: then it goes alone, so the sound keeps its real rate instead of coming in bursts.
     bool AudioGoesAlone() const;
     uint64_t Pictures() const { return m_pictures; }
+    // The next picture is a key picture, whatever the group length; a receiver joins there.
+    void RequestKeyFrame() { m_keyRequested = true; }
+    bool LastPictureKey() const { return m_lastKey; }
 
     // The zone level bytes of the pictures to come: fixed ones (zero until set), or the motion
     // each picture shows in these zones against the picture before (zone_motion.h).
@@ -129,6 +135,8 @@ private:
     uint64_t m_pictures = 0;
     uint64_t m_audioObjects = 0;
     bool m_audioKeySent = false;
+    bool m_keyRequested = false;
+    bool m_lastKey = false;
     std::array<uint8_t, 4> m_zoneLevels{};
     std::optional<ZoneConfig> m_measuredZones;
     StreamStop m_stop, m_headerStop;

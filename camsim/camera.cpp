@@ -3,6 +3,7 @@
 #include "camsim/asf_stream.h"
 #include "camsim/auth.h"
 #include "camsim/mjpeg_stream.h"
+#include "camsim/shared_stream.h"
 
 #include <httplib.h>
 
@@ -176,7 +177,9 @@ std::unique_ptr<httplib::Server> MakeServer(const Config& config)
 
 } // namespace
 
-Camera::Camera(Config config) : m_config(std::move(config)), m_server(MakeServer(m_config))
+Camera::Camera(Config config)
+    : m_config(std::move(config)), m_server(MakeServer(m_config)),
+      m_streams(std::make_unique<SharedStreams>(*this))
 {
     m_zones = ZoneConfig::Defaults();
     if (!m_config.zonesFile.empty())
@@ -212,7 +215,10 @@ bool Camera::Start(const std::string& host, int port)
     if (m_listener.joinable() || !TlsReady())
         return false;
     m_host = host;
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(32); };
+    // Every stream client holds a server thread for as long as it watches; queries and
+    // keep-alive connections need their own beside them.
+    const size_t threads = size_t(std::max(kMinStreamClients, m_config.maxUsers)) + 16;
+    m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     m_server->set_payload_max_length(1 << 20);
     m_server->set_keep_alive_timeout(2);
     auto dispatch = [this](const httplib::Request& q, httplib::Response& r) { Dispatch(q, r); };
@@ -247,6 +253,7 @@ void Camera::Stop()
         m_stopping = true;
     }
     m_changed.notify_all();
+    m_streams->Stop();
     if (m_listener.joinable()) {
         // The server ignores stop() until its loop has begun, so wait for that (or its failure).
         while (!m_server->is_running() && !m_listenerDone)
@@ -259,6 +266,16 @@ void Camera::Stop()
 bool Camera::TlsReady() const
 {
     return m_server->is_valid();
+}
+
+int Camera::RunningEncoders() const
+{
+    return m_streams->Running();
+}
+
+uint64_t Camera::EncodersStarted() const
+{
+    return m_streams->Started();
 }
 
 std::string Camera::BaseUrl() const

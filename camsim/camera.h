@@ -28,6 +28,8 @@ struct Response;
 
 namespace camsim {
 
+class SharedStreams;
+
 // What goes wrong with the replies of one endpoint. Several may be combined: the delay comes
 // first, then the hang, then the status or the reply cut after closeAfterBytes body bytes.
 struct Fault
@@ -53,6 +55,9 @@ struct Fault
 bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault);
 
 enum class AuthScheme { Any, Basic, Digest };
+
+// Stream clients the server holds at once whatever the user limit, a wall of cameras' worth.
+inline constexpr int kMinStreamClients = 64;
 
 struct Config
 {
@@ -162,6 +167,11 @@ public:
     };
     StreamSlot AcquireStreamSlot();
 
+    // The live streams' shared encoders, one per configuration (shared_stream.h).
+    SharedStreams& Streams() { return *m_streams; }
+    int RunningEncoders() const;
+    uint64_t EncodersStarted() const;
+
     // Waits up to `ms` for Stop; true once the camera is stopping. Streams pace themselves by it.
     bool WaitStopping(int ms);
     bool Stopping() const { return m_stopping.load(); }
@@ -214,6 +224,7 @@ private:
     // Byte 0 = zone 1; bit 32 of the fixed ones says they are set. Shared by the stream threads.
     std::atomic<uint64_t> m_fixedLevels{0};
     std::atomic<uint32_t> m_measuredLevels{0};
+    std::unique_ptr<SharedStreams> m_streams; // its clients are gone once Stop has returned
 };
 
 } // namespace camsim

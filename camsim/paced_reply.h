@@ -7,6 +7,7 @@
 
 #include "camsim/camera.h"
 #include "camsim/mjpeg_stream.h"
+#include "camsim/shared_reply.h"
 
 #include <httplib.h>
 
@@ -17,6 +18,31 @@
 #include <string>
 
 namespace camsim {
+
+// Appends the source's next step: audio alone, or a picture (with the audio due by it) of where
+// the camera's head points now, carrying the camera's zone levels or measuring its zones.
+template <class Source>
+void MakeStep(Camera& camera, Source& source, bool alone, std::string& out)
+{
+    if (alone) {
+        source.NextAudio(out);
+        return;
+    }
+    const auto [aimX, aimY] = camera.Aim();
+    source.SetAim(aimX, aimY);
+    if constexpr (requires(Source& s) { s.MeasureZones(ZoneConfig{}); }) {
+        const auto fixed = camera.FixedZoneLevels();
+        if (fixed)
+            source.SetZoneLevels(*fixed);
+        else
+            source.MeasureZones(camera.Zones());
+        source.Next(out);
+        if (!fixed)
+            camera.ReportZoneLevels(source.ZoneLevels());
+    } else {
+        source.Next(out);
+    }
+}
 
 template <class Source>
 class PacedReply
@@ -46,30 +72,12 @@ public:
         if (!WaitUntil(due))
             return false;
         m_buffer.clear();
-        if (alone) {
-            m_source.NextAudio(m_buffer);
-            return SendStep(sink, m_source.Stop(), due);
-        }
-        const auto [aimX, aimY] = m_camera.Aim();
-        m_source.SetAim(aimX, aimY);
-        if constexpr (kCarriesLevels) {
-            const auto fixed = m_camera.FixedZoneLevels();
-            if (fixed)
-                m_source.SetZoneLevels(*fixed);
-            else
-                m_source.MeasureZones(m_camera.Zones());
-            m_source.Next(m_buffer);
-            if (!fixed)
-                m_camera.ReportZoneLevels(m_source.ZoneLevels());
-        } else {
-            m_source.Next(m_buffer);
-        }
+        MakeStep(m_camera, m_source, alone, m_buffer);
         return SendStep(sink, m_source.Stop(), due);
     }
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr bool kCarriesLevels = requires(Source& s) { s.MeasureZones(ZoneConfig{}); };
 
     bool WaitUntil(uint32_t dueMs)
     {
@@ -186,7 +194,17 @@ void ServePacedStream(Camera& camera, const httplib::Request& req, httplib::Resp
         streamFault.seed = camera.NextFuzzSeed(endpoint);
 
     // The source (and an encoder) opens here, so a failure is the server's error page rather
-    // than a cut stream.
+    // than a cut stream. A client without a defect of its own shares the configuration's encoder.
+    if (streamFault.defect == StreamDefect::None) {
+        const std::string key = endpoint + " " + std::to_string(options.width) + "x" +
+                                std::to_string(options.height) + "@" + std::to_string(options.fps);
+        auto client = camera.Streams().Join(
+            key, [&] { return std::make_unique<SharedSource<Source>>(camera, options); });
+        auto shared = std::make_shared<SharedReply>(std::move(slot), std::move(client));
+        res.set_chunked_content_provider(
+            contentType, [shared](size_t, httplib::DataSink& sink) { return shared->Step(sink); });
+        return;
+    }
     auto reply = std::make_shared<PacedReply<Source>>(camera, std::move(slot), endpoint, options,
                                                       streamFault);
     res.set_chunked_content_provider(

@@ -295,6 +295,16 @@ ZoneConfig SceneZones()
 constexpr int kSceneZonePictures = 15;
 
 // The stream of a source that measures `zones`, as RecordAsfStream gives the others.
+// The camera encodes a configuration once for all its clients; a connection that should see a
+// stream from its start waits until the one before has let the encoder go.
+void WaitForIdleEncoders(const Camera& camera)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (camera.RunningEncoders() != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(camera.RunningEncoders(), 0);
+}
+
 std::string RecordMeasured(const AsfStreamOptions& o, const ZoneConfig& zones, int pictures)
 {
     AsfStreamSource source(o);
@@ -566,6 +576,7 @@ TEST(AsfStreamHttp, StreamArrivesAsRecordedWithSpeedSizeGopAndZoneLevels)
     o.audioCodeSize = 2;
     const std::string want = RecordAsfStream(o, 6);
     for (const char* query : {"", "?Speed=0", "?Speed=31", "?size=17x3"}) {
+        WaitForIdleEncoders(camera);
         platform::HttpStream stream(StreamRequest(camera, query));
         ASSERT_TRUE(stream.Open());
         EXPECT_EQ(stream.Status(), 200);
@@ -576,6 +587,7 @@ TEST(AsfStreamHttp, StreamArrivesAsRecordedWithSpeedSizeGopAndZoneLevels)
     o.height = 480;
     o.fps = 5;
     const Parsed slow = [&] {
+        WaitForIdleEncoders(camera);
         platform::HttpStream stream(StreamRequest(camera, "?size=704x480&Speed=5"));
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(stream.Open());
@@ -620,8 +632,10 @@ TEST(AsfStreamHttp, ZoneLevelsAreMeasuredInTheSavedZonesUntilFixed)
     AsfStreamOptions o;
     o.width = 160;
     o.height = 120;
+    o.joinable = true;
     const std::string want = RecordMeasured(o, SceneZones(), kSceneZonePictures);
     auto measuredStream = [&] {
+        WaitForIdleEncoders(camera);
         platform::HttpStream stream(StreamRequest(camera));
         EXPECT_TRUE(stream.Open());
         const std::string got = ReadUpTo(stream, want.size());

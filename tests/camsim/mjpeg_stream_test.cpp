@@ -215,6 +215,16 @@ platform::HttpRequest StreamRequest(const Camera& camera, const std::string& que
 }
 
 // Reads until `n` bytes or the end of the body.
+// The camera encodes a configuration once for all its clients; a connection that should see a
+// stream from its start waits until the one before has let the encoder go.
+void WaitForIdleEncoders(const Camera& camera)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (camera.RunningEncoders() != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(camera.RunningEncoders(), 0);
+}
+
 std::string ReadUpTo(platform::HttpStream& stream, size_t n)
 {
     std::string body;
@@ -433,6 +443,7 @@ TEST(MJpegStreamHttp, StreamArrivesAsRecordedAndSpeedAndSizeAreHonoured)
     o.height = 128;
     o.audioCodeSize = 3;
     for (const char* query : {"", "?Speed=0", "?Speed=31", "?Speed=fast", "?size=17x3"}) {
+        WaitForIdleEncoders(camera);
         const std::string want = RecordMJpegStream(o, 8);
         platform::HttpStream stream(StreamRequest(camera, query));
         ASSERT_TRUE(stream.Open());
