@@ -132,6 +132,7 @@ ControlCounters ReadCounters(bool viewer, std::string_view json)
         c.pictures = Number(json, "painted");
         c.connected = Flag(json, "connected");
         c.sound = Text(json, "sound");
+        c.playAudio = Number(json, "playAudio") != 0;
         const size_t at = ValueAt(json, "results");
         const size_t end = at == std::string_view::npos ? at : json.find(']', at);
         if (end != std::string_view::npos) {
@@ -156,6 +157,23 @@ ControlCounters ReadCounters(bool viewer, std::string_view json)
         c.connected = c.live;
     }
     return c;
+}
+
+int ExitCodeFor(const Status& s)
+{
+    switch (s.phase) {
+    case Phase::Failed:
+        return ExitCodeOf(s.failure);
+    case Phase::VideoEnded:
+        // A stream the server ended, when nothing more is known.
+        return s.failure == Failure::None ? kExitRefused : ExitCodeOf(s.failure);
+    case Phase::Reconnecting:
+        return ExitCodeOf(s.failure);
+    case Phase::Silent:
+        return kExitNoAnswer;
+    default:
+        return kExitOk;
+    }
 }
 
 std::string StatusText(const Status& s, const std::string& address, std::optional<int> retryIn)

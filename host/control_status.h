@@ -41,6 +41,7 @@ struct ControlCounters
     bool streaming = false; // zones: the stream worker runs
     int messageId = 0;      // zones: the string shown in the message line, 0 for none
     std::string sound;      // viewer: the sound output, once one is open
+    bool playAudio = false; // viewer: the audio player's play flag
 };
 ControlCounters ReadCounters(bool viewer, std::string_view json);
 
@@ -91,6 +92,9 @@ struct Status
 
     bool operator==(const Status&) const = default;
 };
+
+// The exit code a run that ended in this state would leave with.
+int ExitCodeFor(const Status& status);
 
 // "read failure" for 400, and so on.
 std::string ResultMeaning(int code);

@@ -15,27 +15,6 @@
 
 namespace host {
 
-namespace {
-
-int ExitCodeFor(const Status& s)
-{
-    switch (s.phase) {
-    case Phase::Failed:
-        return ExitCodeOf(s.failure);
-    case Phase::VideoEnded:
-        // A stream the server ended, when nothing more is known.
-        return s.failure == Failure::None ? kExitRefused : ExitCodeOf(s.failure);
-    case Phase::Reconnecting:
-        return ExitCodeOf(s.failure);
-    case Phase::Silent:
-        return kExitNoAnswer;
-    default:
-        return kExitOk;
-    }
-}
-
-} // namespace
-
 HostWindow::HostWindow(const platform::SettingsStore& store, HostSettings settings,
                        RequestLog* log, QWidget* parent)
     : QMainWindow(parent), m_store(store), m_settings(std::move(settings)), m_log(log),

@@ -14,6 +14,7 @@
 #include "host/request_log.h"
 #include "host/supervisor.h"
 #include "host/tools.h"
+#include "host/wall_run.h"
 #include "module/registration.h"
 #include "module/type_info.h"
 #include "platform/settings.h"
@@ -206,6 +207,11 @@ int main(int argc, char** argv)
     }
     if (IsToolCommand(o.command))
         return RunTool(o);
+    if (o.command == "wall") {
+        g_verbose = o.verbose;
+        g_qtHandler = qInstallMessageHandler(QuietQt);
+        return RunWall(o, argc, argv);
+    }
 
     const bool viewer = o.command == "vuelo";
     CameraAddress address;

@@ -69,6 +69,7 @@ std::string UsageText()
 {
     return R"(usage: camhost vuelo URL [options]     the viewer on a camera
        camhost mozon URL [options]     the motion-zone editor on a camera
+       camhost wall URL... [options]   a wall of viewers, one per camera (or --file FILE)
        camhost --demo [vuelo|mozon]    either one on a built-in simulated camera
        camhost register MODULE-FILE    register a control module (as a browser installs it)
        camhost unregister MODULE-FILE  take it out again, also when the file is gone
@@ -127,7 +128,16 @@ Options
   --seconds N           record: how long to record, from the first byte
   --at X,Y              ptz: the click, in pixels of the picture from its top-left corner
   --picture-size WxH    ptz: the picture's size (default: what the stream says)
+  --file FILE           wall: the cameras' URLs, one a line (# starts a comment)
   --version, --help
+
+The wall lays its viewers out in the grid that shows them largest, again when the window
+changes size. Sound comes from the camera clicked last (the first one at the start); a
+double-click shows that camera alone, another brings the wall back. Each viewer reconnects by
+itself. The settings store allows a number of connections per server (25 once a module has
+loaded): cameras past it on one server say so under their picture and wait for a free one.
+The exit code is the first failing camera's; offscreen, the run ends early only when every
+camera has failed.
 
 In the window: F5 or Ctrl+R reloads the control, F11 toggles full screen, Ctrl+Q and Ctrl+W
 quit. Offscreen, a login is answered from --user and the password, or cancelled; a failure
@@ -148,6 +158,8 @@ Examples
   camhost vuelo http://192.168.0.20/img/video.asf --type mpeg
   CAMCTL_PASSWORD=secret camhost mozon http://192.168.0.20 --user admin
   camhost vuelo http://cam/ --offscreen --seconds 10 --screenshot cam.png --stats
+  camhost wall http://192.168.0.20/ http://192.168.0.21/ --type mpeg
+  camhost wall --file cameras.txt --offscreen --seconds 20 --stats
   camhost probe http://192.168.0.20/ --user admin --password-file ~/.campass
   camhost snapshot http://192.168.0.20/ -o now.jpg --timeout 10
   camhost record http://192.168.0.20/ -o ten.asf --seconds 10
@@ -306,6 +318,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
                 !IsStreamPictureSize(o.pictureWidth, o.pictureHeight))
                 return needs("WxH, up to " + std::to_string(kMaxStreamWidth) + "x" +
                              std::to_string(kMaxStreamHeight));
+        } else if (arg == "--file") {
+            if (!take() || value.empty())
+                return needs("a file name");
+            o.urlFile = Absolute(value);
         } else if (arg == "--password") {
             return fail("--password is not taken: the command line shows in ps; use "
                         "--password-file FILE or CAMCTL_PASSWORD");
@@ -337,12 +353,27 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
                 return fail(windowOption + " is for the window (vuelo, mozon), not " + o.command);
             if (secondsGiven && o.command != "record")
                 return fail("--seconds goes with record (or the window), not " + o.command);
+            if (!o.urlFile.empty())
+                return fail("--file goes with wall");
             return ParseToolWords(words, o);
         }
+        if (o.command == "wall") {
+            if (!toolOption.empty())
+                return fail(toolOption + " is for the tools (probe, snapshot, record, zones, ptz)");
+            if (sizeGiven || cameraTypeGiven)
+                return fail(std::string(sizeGiven ? "--size" : "--camera-type") +
+                            " does not go with wall: each picture takes the size of its place");
+            o.urls.assign(words.begin() + 1, words.end());
+            if (o.urls.empty() && o.urlFile.empty())
+                return fail("wall takes the cameras' URLs, or --file FILE");
+            return {};
+        }
+        if (!o.urlFile.empty())
+            return fail("--file goes with wall");
         if (o.command != "vuelo" && o.command != "mozon")
             return fail("unknown command " + o.command +
-                        " (vuelo, mozon, register, unregister, probe, snapshot, record, zones, "
-                        "ptz)");
+                        " (vuelo, mozon, wall, register, unregister, probe, snapshot, record, "
+                        "zones, ptz)");
         if (!toolOption.empty())
             return fail(toolOption + " is for the tools (probe, snapshot, record, zones, ptz)");
         if (words.size() != 2)

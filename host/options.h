@@ -25,7 +25,7 @@ enum ExitCode : int {
 
 struct Options
 {
-    // "vuelo", "mozon", "register", "unregister", or a tool: "probe", "snapshot", "record",
+    // "vuelo", "mozon", "wall", "register", "unregister", or a tool: "probe", "snapshot", "record",
     // "zones", "ptz"
     std::string command;
     std::string url;
@@ -52,6 +52,9 @@ struct Options
     std::string zonesFile;      // zones set
     int atX = -1, atY = -1;     // ptz: the click, in picture coordinates
     int pictureWidth = 0, pictureHeight = 0; // ptz: the picture's size; 0 asks the stream
+    // The camera wall.
+    std::vector<std::string> urls;
+    std::string urlFile; // --file: one URL a line
 };
 
 // The headless commands: no window, JSON on stdout.

@@ -176,5 +176,6 @@ std::string CVueloCtrl::Statistics()
            ",\"decodeFailures\":" + std::to_string(s.decodeFailures) +
            ",\"restarts\":" + std::to_string(s.restarts) + ",\"results\":[" + results +
            "],\"connected\":" + (m_panel->Connected() ? "true" : "false") +
-           ",\"sound\":\"" + m_panel->AudioPlayer().DeviceName() + "\"}";
+           ",\"sound\":\"" + m_panel->AudioPlayer().DeviceName() +
+           "\",\"playAudio\":" + std::to_string(m_panel->AudioPlayer().PlayFlag()) + "}";
 }
