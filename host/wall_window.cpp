@@ -316,6 +316,9 @@ void WallWindow::ToggleSolo(int i)
     if (i < 0 || i >= Count())
         return;
     m_solo = m_solo >= 0 ? -1 : i;
+    // The camera shown alone is the one heard, whatever the press before did.
+    if (m_solo >= 0 && m_audible != m_solo)
+        MakeAudible(m_solo);
     Relayout();
 }
 
@@ -335,7 +338,8 @@ bool WallWindow::eventFilter(QObject* watched, QEvent* event)
     const QEvent::Type type = event->type();
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
         return false;
-    // A press travels up from the widget under the mouse to its parents; act on it once.
+    // A press travels up from the widget under the mouse to its parents; it is acted on once.
+    // (Not by waiting for the release: a control that waits on its camera drops that.)
     const quint64 stamp = static_cast<QMouseEvent*>(event)->timestamp();
     const int cell = CellOf(watched);
     if (cell < 0 || (int(type) == m_lastClickType && stamp == m_lastClickStamp))

@@ -145,7 +145,7 @@ private:
     bool m_ended = false;
     int m_audible = 0;
     int m_solo = -1;
-    int m_lastClickType = 0; // the click acted on last, as it travels up the widgets
+    int m_lastClickType = 0; // the click acted on last
     quint64 m_lastClickStamp = 0;
     std::chrono::steady_clock::time_point m_epoch = std::chrono::steady_clock::now();
     std::atomic<int> m_exitCode{0};
