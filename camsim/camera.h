@@ -76,6 +76,7 @@ struct Config
     std::string mjpegSize = "320x240"; // Motion-JPEG picture size without a "size=" query
     std::string asfSize = "320x240";   // the same for the ASF stream
     int gop = 30;                      // ASF stream: pictures from one key frame to the next
+    int fps = 30;                      // both streams, when the request asks for no rate
     int audioCodeSize = 4;             // both streams' audio: G.726 bits per sample, 0 = none
     // Both set: everything is served over TLS with this certificate (chain) and key, PEM files.
     std::string tlsCert, tlsKey;

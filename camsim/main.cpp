@@ -44,6 +44,8 @@ void Usage(FILE* out)
         "                      640x480 or 704x480\n"
         "  --asf-size WxH      ASF (MPEG-4) picture size, the same choice (default 320x240)\n"
         "  --gop N             ASF pictures from one key frame to the next, 1 to 600 (default 30)\n"
+        "  --fps N             pictures per second of a stream asked for without Speed=, 1 to 30\n"
+        "                      (default 30)\n"
         "  --audio-bits N      audio G.726 bits per sample of both streams, 2 to 5; 0 for none\n"
         "                      (default 4)\n"
         "  --fault ENDPOINT:KIND[=VALUE]   delay=MS, hang, close=BYTES or status=CODE;\n"
@@ -226,6 +228,11 @@ int main(int argc, char** argv)
         } else if (arg == "--gop") {
             if (!ParseCount(value(), 1, 600, config.gop)) {
                 std::fprintf(stderr, "camsim: --gop takes 1 to 600\n");
+                return 2;
+            }
+        } else if (arg == "--fps") {
+            if (!ParseCount(value(), 1, 30, config.fps)) {
+                std::fprintf(stderr, "camsim: --fps takes 1 to 30\n");
                 return 2;
             }
         } else if (arg == "--audio-bits") {

@@ -181,7 +181,7 @@ void ServePacedStream(Camera& camera, const httplib::Request& req, httplib::Resp
     int fps = 0;
     auto [end, ec] = std::from_chars(speed.data(), speed.data() + speed.size(), fps);
     const bool whole = ec == std::errc() && end == speed.data() + speed.size() && !speed.empty();
-    options.fps = whole && fps >= 1 && fps <= kFastest ? fps : kFastest;
+    options.fps = whole && fps >= 1 && fps <= kFastest ? fps : camera.GetConfig().fps;
     if (!ParseMJpegSize(req.get_param_value("size"), options.width, options.height))
         ParseMJpegSize(configuredSize, options.width, options.height);
 
