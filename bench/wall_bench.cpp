@@ -173,6 +173,7 @@ void Profile(const std::string& file)
                     "entry_SYSCALL|syscall_exit|__x64_sys|finish_task_switch|pick_next|"
                     "update_curr|dequeue|enqueue|switch_to|ttwu|select_task|tick_|"
                     "native_write_msr|__switch_to|_raw_spin")},
+        {"audio (G.726, sound buffer)", std::regex("G726|g726|Audio|Sound|Wave|Pcm")},
         {"YUV to RGB conversion", std::regex("YUV|Yuv|yuv|Convert|RGB")},
         {"scaling and transform (draw surface)", std::regex("Surface|Scale|Stretch|PaintStep|"
                                                             "Transform|Resample")},
@@ -183,7 +184,6 @@ void Profile(const std::string& file)
         {"painting (Qt, X image)", std::regex("Q[A-Z]|qt_|blend|comp_func|qDrawPixmap|"
                                               "Raster|Image|Pixmap|Painter|Widget|libQt6Gui|"
                                               "libQt6Widgets")},
-        {"audio (G.726, sound buffer)", std::regex("G726|g726|Audio|Sound|Wave|Pcm")},
         {"stream client (ASF, HTTP)", std::regex("Asf|asf|curl|Curl|Http|ssl|recv|tcp|"
                                                  "FrameChain|libcurl")},
         {"memory copies", std::regex("memcpy|memmove|memset")},

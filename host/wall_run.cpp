@@ -132,7 +132,10 @@ int RunWall(Options& o, int argc, char** argv)
     std::optional<std::chrono::milliseconds> limit;
     if (o.seconds > 0)
         limit = std::chrono::milliseconds(long(o.seconds * 1000));
-    Supervisor supervisor(limit, hooks);
+    // Each viewer stops its stream in turn as it goes, some tenths of a second each.
+    Supervisor::Timings timings;
+    timings.endWithin += std::chrono::seconds(1) * long(settings.cameras.size());
+    Supervisor supervisor(limit, hooks, timings);
 
     window.show();
     QTimer::singleShot(0, &window, [&window] { window.Start(); });
@@ -156,11 +159,12 @@ int RunWall(Options& o, int argc, char** argv)
         code = *endedWith;
     else if (supervisor.TimedOut())
         code = window.ExitCodeNow();
-    window.Finish();
+    // Before the controls go: stopping many streams may take long enough for the supervisor.
     if (o.stats) {
         std::printf("%s\n", stats.c_str());
         std::fflush(stdout);
     }
+    window.Finish();
     return code;
 }
 
