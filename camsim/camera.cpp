@@ -4,6 +4,7 @@
 #include "camsim/auth.h"
 #include "camsim/mjpeg_stream.h"
 #include "camsim/shared_stream.h"
+#include "camsim/task_pool.h"
 
 #include <httplib.h>
 
@@ -218,7 +219,7 @@ bool Camera::Start(const std::string& host, int port)
     // Every stream client holds a server thread for as long as it watches; queries and
     // keep-alive connections need their own beside them.
     const size_t threads = size_t(std::max(kMinStreamClients, m_config.maxUsers)) + 16;
-    m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    m_server->new_task_queue = [threads] { return new GrowingTaskPool(threads); };
     m_server->set_payload_max_length(1 << 20);
     m_server->set_keep_alive_timeout(2);
     auto dispatch = [this](const httplib::Request& q, httplib::Response& r) { Dispatch(q, r); };

@@ -191,7 +191,11 @@ TEST_F(AsfPlayerTest, PicturesAudioAndTheRecordArriveAndTheClientStartsAgain)
     std::stringstream recorded;
     recorded << in.rdbuf();
     const std::string bytes = recorded.str();
-    const std::string expected = camsim::RecordAsfStream({}, int(painter.FrameCount()) + 30);
+    // A fresh client of the camera's shared encoder: joinable from any picture.
+    camsim::AsfStreamOptions options;
+    options.joinable = true;
+    const std::string expected =
+        camsim::RecordAsfStream(options, int(painter.FrameCount()) + 30);
     ASSERT_GT(bytes.size(), 5000u);
     ASSERT_LE(bytes.size(), expected.size());
     EXPECT_TRUE(bytes == expected.substr(0, bytes.size()));
@@ -248,11 +252,16 @@ TEST_F(AsfPlayerTest, RecordingGoesToANewFileOrOverAnEarlierRecordingAndNothingE
 
     write(dir / "earlier.asf",
           camsim::RecordAsfStream({}, 1).substr(0, 16) + std::string(1 << 20, 'x'));
+    // The refused runs' connections have let the camera's encoder go: this one starts it afresh.
+    for (int i = 0; i < 500 && camera->RunningEncoders() != 0; ++i)
+        std::this_thread::sleep_for(10ms);
     auto player = Make();
     player->SetRecord(true, (dir / "earlier.asf").string());
     PlayUntilFrames(*player, 3);
     const std::string recorded = read(dir / "earlier.asf");
-    const std::string stream = camsim::RecordAsfStream({}, int(painter.FrameCount()) + 30);
+    camsim::AsfStreamOptions options;
+    options.joinable = true;
+    const std::string stream = camsim::RecordAsfStream(options, int(painter.FrameCount()) + 30);
     ASSERT_GT(recorded.size(), 1000u);
     EXPECT_TRUE(recorded == stream.substr(0, recorded.size()));
     fs::remove_all(dir);
