@@ -17,6 +17,8 @@ shift 2
 mkdir -p "$out"
 
 # name size source gop quant_type four_vectors frames qscale|aq [rate]
+# l168_edge_mv4: testsrc's moving pattern crosses the partial macroblock column on the right,
+# where the reference's extension shows; testsrc2's hardly reaches it.
 streams='
 s160_q0_g25      160x120 testsrc2   25  0 0 50  3
 s160_q1_mv4_g250 160x120 mandelbrot 250 1 1 60  4
@@ -28,6 +30,7 @@ l160_q0_mv4_g250 160x120 mandelbrot 250 0 1 250 3
 l160_q1_g250     160x120 mandelbrot 250 1 0 250 4
 l160_q0_g25_ntsc 160x120 testsrc2   25  0 0 250 3 30000/1001
 l168_q0_mv4_g25  168x128 testsrc2   25  0 1 250 3
+l168_edge_mv4    168x128 testsrc    25  0 1 250 3
 l320_aq_g25      320x240 testsrc2   25  0 0 100 aq
 l320_q1_mv4_aq   320x240 mandelbrot 25  1 1 100 aq
 l320_q0_g250     320x240 testsrc2   250 0 0 250 3

@@ -25,12 +25,12 @@ struct StreamCase {
 
 // Names as in scripts/make-mpeg4-streams.sh; "s" streams are committed.
 const StreamCase kStreams[] = {
-    {"s160_q0_g25", true},      {"s160_q1_mv4_g250", true}, {"s320_q0_mv4_g25", true},
-    {"s320_q1_g250", true},     {"l160_q0_g25", false},     {"l160_q1_mv4_g25", false},
-    {"l160_q0_mv4_g250", false}, {"l160_q1_g250", false},   {"l160_q0_g25_ntsc", false},
-    {"l168_q0_mv4_g25", false}, {"l320_aq_g25", false},     {"l320_q1_mv4_aq", false},
-    {"l320_q0_g250", false},    {"l640_q0_mv4_g25", false},
-    {"l640_q1_g250", false},    {"l640_q0_g250", false},    {"l704_q0_mv4_g250", false},
+    {"s160_q0_g25", true},       {"s160_q1_mv4_g250", true}, {"s320_q0_mv4_g25", true},
+    {"s320_q1_g250", true},      {"l160_q0_g25", false},     {"l160_q1_mv4_g25", false},
+    {"l160_q0_mv4_g250", false}, {"l160_q1_g250", false},    {"l160_q0_g25_ntsc", false},
+    {"l168_q0_mv4_g25", false},  {"l168_edge_mv4", false},   {"l320_aq_g25", false},
+    {"l320_q1_mv4_aq", false},   {"l320_q0_g250", false},    {"l640_q0_mv4_g25", false},
+    {"l640_q1_g250", false},     {"l640_q0_g250", false},    {"l704_q0_mv4_g250", false},
     {"l704_q1_g25", false},
 };
 
