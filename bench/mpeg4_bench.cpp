@@ -177,8 +177,9 @@ int sums()
 {
     const char* names[] = {"s160_q0_g25",      "s160_q1_mv4_g250", "s320_q0_mv4_g25", "s320_q1_g250",
                            "l160_q0_g25",      "l160_q1_mv4_g25",  "l160_q0_mv4_g250", "l160_q1_g250",
-                           "l160_q0_g25_ntsc", "l168_q0_mv4_g25",  "l320_q0_g250",    "l640_q0_mv4_g25",
-                           "l640_q1_g250",     "l640_q0_g250",     "l704_q0_mv4_g250", "l704_q1_g25"};
+                           "l160_q0_g25_ntsc", "l168_q0_mv4_g25",  "l168_edge_mv4",   "l320_aq_g25",
+                           "l320_q1_mv4_aq",   "l320_q0_g250",     "l640_q0_mv4_g25", "l640_q1_g250",
+                           "l640_q0_g250",     "l704_q0_mv4_g250", "l704_q1_g25"};
     for (const char* name : names) {
         Stream s{name, {}, {}};
         if (!load(s))
