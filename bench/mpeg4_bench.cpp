@@ -226,7 +226,13 @@ int main(int argc, char** argv)
         return sums();
     if (argc >= 4 && std::strcmp(argv[1], "--only") == 0)
         return only(argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 1);
-    double secs = argc > 1 ? std::atof(argv[1]) : 6.0;
+    char* end = nullptr;
+    const double secs = argc > 1 ? std::strtod(argv[1], &end) : 6.0;
+    if (argc > 2 || (argc > 1 && (end == argv[1] || *end || !(secs > 0)))) {
+        std::fprintf(stderr, "usage: mpeg4_bench [seconds per stream] | --only ours|motion|lavc|xvid STREAM "
+                             "[passes] | --sums\n");
+        return 2;
+    }
     const char* names[] = {"l320_q0_g250", "l640_q0_mv4_g25", "l704_q0_mv4_g250"};
     bool ok = true;
     std::printf("%-18s %8s %9s %9s %9s %9s %8s %8s\n", "stream", "pictures", "ours fps", "motion", "lavc fps",
