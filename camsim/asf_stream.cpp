@@ -270,7 +270,10 @@ AsfStreamSource::AsfStreamSource(const AsfStreamOptions& options, StreamFault fa
         std::string body;
         Put(body, kFileId);
         Put(body, 0, 8); // file size: invalid while broadcasting
-        Put(body, 0, 8); // creation date
+        // Creation date: 100 ns units since 1601.
+        constexpr int64_t kUnixEpochIn1601Ms = 11644473600000;
+        Put(body, o.startUnixMs > 0 ? uint64_t(o.startUnixMs + kUnixEpochIn1601Ms) * 10000 : 0,
+            8);
         Put(body, 0, 8); // data packets count: invalid while broadcasting
         Put(body, 0, 8); // play duration
         Put(body, 0, 8); // send duration
@@ -371,9 +374,15 @@ uint32_t AsfStreamSource::NextAudioTimeMs() const
     return uint32_t(m_audioObjects * kAsfAudioSamplesPerObject * 1000 / kAudioRate);
 }
 
+uint32_t AsfStreamSource::NextAudioDueMs() const
+{
+    const uint64_t due = uint64_t(NextAudioTimeMs()) + uint64_t(std::max(0, m_fault.audioDelayMs));
+    return uint32_t(std::min<uint64_t>(due, std::numeric_limits<uint32_t>::max()));
+}
+
 bool AsfStreamSource::AudioGoesAlone() const
 {
-    return m_impl->sound && uint64_t(NextAudioTimeMs()) + kAudioSlackMs < NextTimeMs();
+    return m_impl->sound && uint64_t(NextAudioDueMs()) + kAudioSlackMs < NextTimeMs();
 }
 
 void AsfStreamSource::ClosePacket(std::string& out, bool zoneLevels)
@@ -483,7 +492,7 @@ void AsfStreamSource::NextAudio(std::string& out)
     if (!m_impl->sound)
         return;
     const size_t start = out.size();
-    m_impl->sendTimeMs = NextAudioTimeMs();
+    m_impl->sendTimeMs = NextAudioDueMs();
     AppendAudioObject(out);
     if (m_impl->payloadCount != 0)
         ClosePacket(out, false);
@@ -520,7 +529,7 @@ void AsfStreamSource::Next(std::string& out)
                                     ? m_fault.defect
                                     : StreamDefect::None;
     s.sendTimeMs = timeMs;
-    while (s.sound && NextAudioTimeMs() <= timeMs)
+    while (s.sound && NextAudioDueMs() <= timeMs)
         AppendAudioObject(out);
 
     bool key = false;

@@ -59,6 +59,10 @@ struct AsfStreamOptions
     // Every audio object goes out as the first one does (a first payload of the frame size,
     // starting a packet), so a receiver may start at any picture and still learn the frame size.
     bool joinable = false;
+    // The wall time (ms since 1970) of the stream's time 0, sent as the file properties'
+    // creation date so a receiver with the same clock can tell when each picture was taken;
+    // 0 leaves the date unset, as in a recording.
+    int64_t startUnixMs = 0;
 };
 
 // The ASF stream's defects (StreamDefect), once, after `afterPictures` good pictures unless said:
@@ -101,6 +105,8 @@ public:
 
     uint32_t NextTimeMs() const;      // presentation time of the next picture
     uint32_t NextAudioTimeMs() const; // of the next audio object; UINT32_MAX without audio
+    // When it goes out: its time, or later by the fault's audio delay.
+    uint32_t NextAudioDueMs() const;
     // True when the next audio object is due well before the next picture, as at low picture
     // rates: then it goes alone, so the sound keeps its real rate instead of coming in bursts.
     bool AudioGoesAlone() const;

@@ -155,6 +155,8 @@ bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& f
         fault.status = n;
     else if (kind == "after")
         fault.afterPictures = n;
+    else if (kind == "audio-delay" && n <= 60000)
+        fault.audioDelayMs = n;
     else
         return false;
     return true;

@@ -44,13 +44,14 @@ struct Fault
     // everywhere from the start (stream_fuzz.h).
     std::string stream;
     int afterPictures = 2;
+    int audioDelayMs = 0; // the streams' sound sent this much later than its pictures
     // The fuzz defect's: connection k of the endpoint (counted from SetFault) is damaged by
     // seed + k, so a whole run or one connection can be replayed. SetFault picks one if unset.
     std::optional<uint64_t> seed{};
 };
 
 // "endpoint:kind[=value]" as on the command line: delay=MS, hang, close=BYTES, status=CODE,
-// stream=DEFECT (stream=fuzz:SEED with a seed), after=PICTURES. Sets only the field it names,
+// stream=DEFECT (stream=fuzz:SEED with a seed), after=PICTURES, audio-delay=MS. Sets only the field it names,
 // so options can be merged.
 bool ParseFaultOption(const std::string& option, std::string& endpoint, Fault& fault);
 
@@ -80,6 +81,9 @@ struct Config
     int audioCodeSize = 4;             // both streams' audio: G.726 bits per sample, 0 = none
     // Both set: everything is served over TLS with this certificate (chain) and key, PEM files.
     std::string tlsCert, tlsKey;
+    // The ASF header's creation date is the wall time of the stream's time 0, as a camera whose
+    // clock is set gives it; off, it is left unset, so the stream is the same as its recording.
+    bool streamDate = false;
 };
 
 struct RequestRecord

@@ -49,7 +49,8 @@ void Usage(FILE* out)
         "  --audio-bits N      audio G.726 bits per sample of both streams, 2 to 5; 0 for none\n"
         "                      (default 4)\n"
         "  --fault ENDPOINT:KIND[=VALUE]   delay=MS, hang, close=BYTES or status=CODE;\n"
-        "                      for the streams also stream=DEFECT and after=PICTURES\n"
+        "                      for the streams also audio-delay=MS (the sound sent MS\n"
+        "                      after its pictures), stream=DEFECT and after=PICTURES\n"
         "                      (default 2): for img/mjpeg.cgi DEFECT is one of close, stall,\n"
         "                      bad-tag, bad-type, bad-version, bad-offset, big-frame; for\n"
         "                      img/video.asf one of close, stall, audio-key, outside-object,\n"
@@ -132,6 +133,7 @@ bool ParseCount(const char* text, int low, int high, int& out)
 int main(int argc, char** argv)
 {
     camsim::Config config;
+    config.streamDate = true; // the clock is the host's
     std::string host = "127.0.0.1";
     int port = 8080;
     std::vector<std::pair<std::string, camsim::Fault>> faults;
@@ -260,7 +262,7 @@ int main(int argc, char** argv)
             camsim::Fault parsed;
             if (!camsim::ParseFaultOption(option, endpoint, parsed)) {
                 std::fprintf(stderr, "camsim: bad --fault (ENDPOINT:delay=MS|hang|close=N|status=N|"
-                                     "stream=DEFECT|after=N)\n");
+                                     "stream=DEFECT|after=N|audio-delay=MS)\n");
                 return 2;
             }
             // Later options for the same endpoint add to its fault.

@@ -282,9 +282,15 @@ uint32_t MJpegStreamSource::NextAudioTimeMs() const
     return uint32_t(m_audioPackets * uint64_t(m_samplesPerPacket) * 1000 / kAudioRate);
 }
 
+uint32_t MJpegStreamSource::NextAudioDueMs() const
+{
+    const uint64_t due = uint64_t(NextAudioTimeMs()) + uint64_t(std::max(0, m_fault.audioDelayMs));
+    return uint32_t(std::min<uint64_t>(due, std::numeric_limits<uint32_t>::max()));
+}
+
 bool MJpegStreamSource::AudioGoesAlone() const
 {
-    return m_samplesPerPacket != 0 && uint64_t(NextAudioTimeMs()) + kAudioSlackMs < NextTimeMs();
+    return m_samplesPerPacket != 0 && uint64_t(NextAudioDueMs()) + kAudioSlackMs < NextTimeMs();
 }
 
 void MJpegStreamSource::AppendAudioPacket(std::string& out)
@@ -391,7 +397,7 @@ void MJpegStreamSource::Next(std::string& out)
         offset += length;
         // The sound due by now goes between the picture's packets: receivers must cope with it.
         if (first)
-            while (m_samplesPerPacket != 0 && NextAudioTimeMs() <= timeMs)
+            while (m_samplesPerPacket != 0 && NextAudioDueMs() <= timeMs)
                 AppendAudioPacket(out);
     }
     if (m_fuzz) {

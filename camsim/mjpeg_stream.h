@@ -70,6 +70,9 @@ struct StreamFault
     StreamDefect defect = StreamDefect::None;
     int afterPictures = 2;
     uint64_t seed = 0; // the fuzz defect's
+    // The sound goes out this much later than the pictures taken with it, its time stamps true,
+    // as from a camera whose sound path is slower than its pictures'.
+    int audioDelayMs = 0;
 };
 
 // "close", "stall", "bad-tag", "bad-type", "bad-version", "bad-offset", "big-frame", the
@@ -98,6 +101,8 @@ public:
 
     uint32_t NextTimeMs() const;      // time stamp of the next picture
     uint32_t NextAudioTimeMs() const; // of the next audio packet; UINT32_MAX without audio
+    // When it goes out: its time, or later by the fault's audio delay.
+    uint32_t NextAudioDueMs() const;
     // True when the next audio packet is due well before the next picture, as at low picture
     // rates: then it goes alone, so the sound keeps its real rate instead of coming in bursts.
     bool AudioGoesAlone() const;

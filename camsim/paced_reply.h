@@ -54,6 +54,8 @@ public:
         : m_camera(camera), m_slot(std::move(slot)), m_endpoint(std::move(endpoint)),
           m_source(options, fault)
     {
+        if constexpr (requires { options.startUnixMs; })
+            m_startUnixMs = options.startUnixMs;
     }
 
     // One step of the stream: false ends the reply (and drops the connection).
@@ -62,13 +64,17 @@ public:
         if (!m_started) {
             m_started = true;
             m_start = Clock::now();
+            // Time 0 is the date the header carries, so each picture goes out when it is taken.
+            if (m_startUnixMs > 0)
+                m_start -= std::chrono::milliseconds(
+                    std::max<int64_t>(0, UnixNowMs() - m_startUnixMs));
             if constexpr (requires { m_source.Header(); }) {
                 m_buffer = m_source.Header();
                 return SendStep(sink, m_source.HeaderStop(), 0);
             }
         }
         const bool alone = m_source.AudioGoesAlone();
-        const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
+        const uint32_t due = alone ? m_source.NextAudioDueMs() : m_source.NextTimeMs();
         if (!WaitUntil(due))
             return false;
         m_buffer.clear();
@@ -139,6 +145,7 @@ private:
     std::string m_buffer;
     bool m_started = false;
     Clock::time_point m_start{};
+    int64_t m_startUnixMs = 0;
 };
 
 // The bytes a source sends for `pictures` pictures, in the order a paced reply sends them, cut
@@ -185,17 +192,22 @@ void ServePacedStream(Camera& camera, const httplib::Request& req, httplib::Resp
     if (!ParseMJpegSize(req.get_param_value("size"), options.width, options.height))
         ParseMJpegSize(configuredSize, options.width, options.height);
 
+    if constexpr (requires { options.startUnixMs; })
+        if (camera.GetConfig().streamDate)
+            options.startUnixMs = UnixNowMs();
+
     const Fault fault = camera.FaultFor(endpoint);
     StreamFault streamFault;
     streamFault.afterPictures = fault.afterPictures;
+    streamFault.audioDelayMs = fault.audioDelayMs;
     if (!ParseStreamDefect(fault.stream, streamFault.defect))
         streamFault.defect = StreamDefect::None;
     if (streamFault.defect == StreamDefect::Fuzz)
         streamFault.seed = camera.NextFuzzSeed(endpoint);
 
     // The source (and an encoder) opens here, so a failure is the server's error page rather
-    // than a cut stream. A client without a defect of its own shares the configuration's encoder.
-    if (streamFault.defect == StreamDefect::None) {
+    // than a cut stream. A client without a fault of its own shares the configuration's encoder.
+    if (streamFault.defect == StreamDefect::None && streamFault.audioDelayMs == 0) {
         const std::string key = endpoint + " " + std::to_string(options.width) + "x" +
                                 std::to_string(options.height) + "@" + std::to_string(options.fps);
         auto client = camera.Streams().Join(

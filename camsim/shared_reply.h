@@ -8,7 +8,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -16,6 +18,13 @@ namespace camsim {
 
 template <class Source>
 void MakeStep(Camera& camera, Source& source, bool alone, std::string& out);
+
+inline int64_t UnixNowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 template <class Source>
 class SharedSource final : public SharedStream
@@ -25,6 +34,8 @@ public:
     SharedSource(Camera& camera, const Options& options)
         : SharedStream(camera), m_source(Joinable(options))
     {
+        if constexpr (requires { options.startUnixMs; })
+            m_startUnixMs = options.startUnixMs;
         if constexpr (requires { m_source.Header(); })
             SetHeader(m_source.Header());
     }
@@ -46,6 +57,10 @@ private:
         if (!m_started) {
             m_started = true;
             m_start = Clock::now();
+            // Time 0 is the date the header carries, so each picture goes out when it is taken.
+            if (m_startUnixMs > 0)
+                m_start -= std::chrono::milliseconds(
+                    std::max<int64_t>(0, UnixNowMs() - m_startUnixMs));
         }
         const bool alone = m_source.AudioGoesAlone();
         const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
@@ -77,6 +92,7 @@ private:
     std::atomic<bool> m_wantKey{false};
     bool m_started = false;
     Clock::time_point m_start{};
+    int64_t m_startUnixMs = 0;
 };
 
 // Sends one client's share; holds its stream slot until the reply is gone.

@@ -698,6 +698,46 @@ TEST(AsfStreamHttp, BusyPageAtTheUserLimitAndEndingsOfTheFaultyStreams)
     }
 }
 
+TEST(AsfStreamHttp, ADatedStreamSaysWhenItsTimeZeroWasAndDelayedSoundComesLate)
+{
+    Config config;
+    config.streamDate = true;
+    Camera camera(config);
+    std::string endpoint;
+    Fault fault;
+    ASSERT_TRUE(ParseFaultOption("img/video.asf:audio-delay=500", endpoint, fault));
+    camera.SetFault(endpoint, fault);
+    ASSERT_TRUE(camera.Start());
+    auto unixMs = [] {
+        return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count());
+    };
+    const uint64_t before = unixMs();
+    platform::HttpStream stream(StreamRequest(camera));
+    ASSERT_TRUE(stream.Open());
+    const std::string got = ReadUpTo(stream, RecordAsfStream(AsfStreamOptions{}, 24).size());
+    const uint64_t after = unixMs();
+
+    // The file properties come first; their creation date counts 100 ns from 1601.
+    const uint64_t date = (uint64_t(Le(got, 30 + 52, 4)) << 32 | Le(got, 30 + 48, 4)) / 10000;
+    EXPECT_GE(date, before + 11644473600000);
+    EXPECT_LE(date, after + 11644473600000);
+    const Parsed r = Parse(got);
+    ASSERT_EQ(r.problem, "");
+    ASSERT_GE(r.audio.size(), 2u);
+    // Each sound object keeps its time and goes just before the first picture taken 500 ms
+    // after it.
+    for (size_t j = 0; j < r.audio.size(); ++j) {
+        const Object& a = r.audio[j];
+        EXPECT_EQ(a.timeMs, j * 120);
+        ASSERT_GT(a.videoBefore, 0u);
+        ASSERT_LT(a.videoBefore, r.video.size());
+        EXPECT_LT(r.video[a.videoBefore - 1].timeMs, a.timeMs + 500) << j;
+        EXPECT_GE(r.video[a.videoBefore].timeMs, a.timeMs + 500) << j;
+    }
+}
+
 TEST(AsfStreamHttp, StallWaitsForTheFaultToClearAndStopEndsAStalledStream)
 {
     Camera camera;
