@@ -46,6 +46,18 @@ uint8_t* NewObject(uint32_t size)
     return AllocFrameDataOrThrow(size);
 }
 
+// Creation date (100 ns units since 1601) less the preroll (ms), in ms since 1970; 0 for a date
+// not set or before 1970, or a preroll that is no live stream's (over an hour).
+int64_t StreamStart(uint64_t creation, uint64_t prerollMs)
+{
+    constexpr uint64_t kUnixEpochIn1601Ms = 11644473600000;
+    const uint64_t ms = creation / 10000;
+    if (ms <= kUnixEpochIn1601Ms || prerollMs > 3600000)
+        return 0;
+    const int64_t start = int64_t(ms - kUnixEpochIn1601Ms) - int64_t(prerollMs);
+    return start > 0 ? start : 0;
+}
+
 } // namespace
 
 CAsfParser::CAsfParser(const AsfProfile& profile, CFrameChain& video, CFrameChain* audio,
@@ -76,6 +88,7 @@ void CAsfParser::Reset()
     m_headerObjects = 0;
     m_packetSize = 0;
     m_audioCodeSize = 0;
+    m_streamStart = 0;
     m_objectSize = 0;
     m_presentationTime = 0;
     m_audioAttempted = false;
@@ -115,6 +128,7 @@ void CAsfParser::ParseHeader(const uint8_t* header, size_t size)
             Malformed("Header object size error.");
         if (std::memcmp(object, kFileProperties, 16) == 0 && objectSize >= 96) {
             m_packetSize = Le32(object + 92);
+            m_streamStart = StreamStart(Le64(object + 48), Le64(object + 80));
             fileProperties = true;
         } else if (std::memcmp(object, kStreamProperties, 16) == 0 && objectSize >= 40) {
             const uint8_t* type = object + 24;

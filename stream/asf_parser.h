@@ -62,6 +62,9 @@ public:
     // refused (430).
     void ParseHeader(const uint8_t* header, size_t size);
     uint32_t PacketSize() const { return m_packetSize; }
+    // The wall time (ms since 1970) at which the stream's presentation time 0 less its preroll
+    // was taken, from the file properties' creation date; 0 when the header gives none.
+    int64_t StreamStartUnixMs() const { return m_streamStart; }
     int AudioCodeSize() const { return m_audioCodeSize; }
 
     // One data packet of PacketSize() bytes; one without payloads is malformed. Throws
@@ -89,6 +92,7 @@ private:
     uint32_t m_headerObjects = 0;
     uint32_t m_packetSize = 0;
     int m_audioCodeSize = 0;
+    int64_t m_streamStart = 0;
 
     uint32_t m_objectSize = 0; // from the latest replicated data of either stream
     uint32_t m_presentationTime = 0;

@@ -102,6 +102,7 @@ int CAsfPlayer::Run()
 bool CAsfPlayer::Connect()
 {
     m_parser.Reset();
+    m_streamStart = 0;
     m_video.Clear();
     if (m_audio)
         m_audio->Clear();
@@ -216,6 +217,7 @@ int CAsfPlayer::ParseStream()
     if (!ReadExact(header.data(), headerSize))
         return m_stop ? Fail(kResultOk, {}) : Fail(kResultRead, headerError);
     m_parser.ParseHeader(header.data(), headerSize);
+    m_streamStart = m_parser.StreamStartUnixMs();
     uint8_t dataHeader[kAsfDataHeaderSize];
     if (!ReadExact(dataHeader, sizeof dataHeader))
         return m_stop ? Fail(kResultOk, {}) : Fail(kResultRead, headerError);

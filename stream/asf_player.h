@@ -52,6 +52,8 @@ public:
     int Run() override;
 
     std::array<uint8_t, 4> ZoneLevels() const;
+    // Any thread: the wall time of this connection's time stamp 0 (CAsfParser), 0 when unknown.
+    int64_t StreamStartUnixMs() const { return m_streamStart.load(); }
 
 private:
     enum class ReadMode { Direct, Prefetch };
@@ -98,6 +100,7 @@ private:
     std::exception_ptr m_readerError; // set by the reader before its last signal
     uint8_t m_prefetch[kAsfMaxPacketSize];
 
+    std::atomic<int64_t> m_streamStart{0};
     mutable std::mutex m_levelsLock;
     std::array<uint8_t, 4> m_levels{}; // guarded by m_levelsLock
 };

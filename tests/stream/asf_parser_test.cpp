@@ -112,6 +112,38 @@ TEST_F(AsfTest, HeaderGivesPacketSizePictureAndCodeSize)
     EXPECT_EQ(events.prepared[0].config, (std::vector<uint8_t>{0, 0, 1, 0xB0, 9}));
 }
 
+TEST_F(AsfTest, TheCreationDateLessThePrerollIsTheWallTimeOfTimeStampZero)
+{
+    constexpr uint64_t k1970In1601Ms = 11644473600000;
+    constexpr int64_t kAt = 1765250000000; // a day in 2025, ms since 1970
+    struct Row
+    {
+        uint64_t creation, preroll;
+        int64_t start;
+    };
+    for (const Row& row : std::initializer_list<Row>{
+             {(kAt + k1970In1601Ms) * 10000 + 9999, 3000, kAt - 3000},
+             {(kAt + k1970In1601Ms) * 10000, 0, kAt},
+             {0, 0, 0},                            // not set
+             {k1970In1601Ms * 10000 - 1, 0, 0},    // before 1970
+             {(kAt + k1970In1601Ms) * 10000, ~0ull, 0}, // no live stream's preroll
+         }) {
+        auto properties = FileProperties(kPacket);
+        for (int i = 0; i < 8; ++i) {
+            properties[size_t(48 + i)] = uint8_t(row.creation >> (8 * i));
+            properties[size_t(80 + i)] = uint8_t(row.preroll >> (8 * i));
+        }
+        Events e;
+        CAsfParser p(kViewerAsfProfile, video, &audio, e);
+        const auto header = Header({properties});
+        p.CheckPreamble(header.data());
+        p.ParseHeader(header.data() + 30, header.size() - 30);
+        EXPECT_EQ(p.StreamStartUnixMs(), row.start) << row.creation;
+        p.Reset();
+        EXPECT_EQ(p.StreamStartUnixMs(), 0);
+    }
+}
+
 TEST_F(AsfTest, HeadersThatDoNotFitOrLackFilePropertiesAreRefused)
 {
     Events e;
