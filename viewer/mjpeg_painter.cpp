@@ -54,6 +54,7 @@ void CMJpegPainter::FreePending()
 void CMJpegPainter::Prepare(int width, int height)
 {
     m_view.SetSizes(width, height);
+    m_view.Painted().Forget();
     m_ready = true;
     if (auto* panel = m_panel.load())
         panel->Post(WM_VIDEO_READY, 0, 0);
@@ -91,7 +92,8 @@ int CMJpegPainter::Run()
                 return 430;
             }
             bool paint = true;
-            if (m_avSync) {
+            const bool paced = m_avSync;
+            if (paced) {
                 paint = false;
                 while (m_avSync) {
                     const uint32_t clock = m_clock.Get();
@@ -111,6 +113,7 @@ int CMJpegPainter::Run()
                 if (m_holder->GetBpp() == 8)
                     bits = WidenIndexed(*m_holder, m_expanded, &stride);
                 m_view.Paint(bits, int(m_holder->GetWidth()), int(m_holder->GetHeight()), stride);
+                m_view.Painted().Note(timestamp, paced);
                 ++m_painted;
             }
             m_holder->FreeDib();

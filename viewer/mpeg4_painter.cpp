@@ -23,6 +23,7 @@ void CMpeg4Painter::Prepare(int width, int height, const uint8_t* config, size_t
     // A thread of an earlier connection must be gone before its decoder is replaced.
     Shutdown();
     m_view.SetSizes(width, height);
+    m_view.Painted().Forget();
     if (!m_path.Open(config, configLength))
         return;
     m_ready = true;
@@ -58,7 +59,8 @@ int CMpeg4Painter::Run()
                 m_videoCap = width <= 400 ? 36 : 12;
                 capSet = true;
             }
-            if (m_avSync) {
+            const bool paced = m_avSync;
+            if (paced) {
                 bool paint = false;
                 while (m_avSync) {
                     const uint32_t clock = m_clock.Get();
@@ -75,6 +77,7 @@ int CMpeg4Painter::Run()
                     continue;
             }
             m_view.Paint(m_path.Rgb(), width, height, width * 3);
+            m_view.Painted().Note(timestamp, paced);
             ++m_painted;
         }
     } catch (const std::bad_alloc&) {

@@ -3,6 +3,7 @@
 // thread without a lock (each a single word), and the paint step itself: transform, snapshot
 // hand-over, zoom source, draw at (146, 3).
 
+#include "viewer/av_readouts.h"
 #include "viewer/draw_surface.h"
 #include "viewer/snapshot.h"
 
@@ -63,6 +64,9 @@ public:
     void Paint(const uint8_t* bits, int width, int height, int stride);
 
     // The snapshot's picture: a packed 24-bit DIB of targetWidth x targetHeight from the picture.
+    // The picture on screen, for the readouts: the painter notes each one it paints.
+    CPaintRecord& Painted() { return m_painted; }
+
     static std::vector<uint8_t> SnapshotDib(const uint8_t* bits, int width, int height, int stride,
                                             int targetWidth, int targetHeight);
 
@@ -75,4 +79,5 @@ private:
     std::atomic<int> m_zoomX{0}, m_zoomY{0}, m_zoomWidth{0}, m_zoomHeight{0};
     std::atomic<int> m_transform{kTransformNone};
     CSnapshotHandOver m_snapshots;
+    CPaintRecord m_painted;
 };

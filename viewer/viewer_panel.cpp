@@ -27,6 +27,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -100,6 +101,9 @@ CViewerPanel::CViewerPanel(QWidget* parent, const ViewerTimings& timings, Viewer
             Post(kSurfaceUpdated, 0, 0);
     });
     BuildControls();
+    auto* readouts = new QTimer(this);
+    connect(readouts, &QTimer::timeout, this, [this] { m_readouts.Sample(ReadoutInputs()); });
+    readouts->start(int(m_timings.readoutPeriod.count()));
 }
 
 CViewerPanel::~CViewerPanel()

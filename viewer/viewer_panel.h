@@ -9,6 +9,7 @@
 #include "codec/audio/audio_player.h"
 #include "stream/asf_player.h"
 #include "stream/mjpeg_player.h"
+#include "viewer/av_readouts.h"
 #include "viewer/draw_surface.h"
 #include "viewer/live_wait.h"
 #include "viewer/mjpeg_painter.h"
@@ -45,6 +46,8 @@ struct ViewerTimings
     // The Snapshot button waits for the painter this often, this many times.
     std::chrono::milliseconds snapshotPoll{100};
     int snapshotPolls = 51;
+    // The A/V readouts are sampled this often.
+    std::chrono::milliseconds readoutPeriod{1000};
 };
 
 // What the panel shows modally or hands to the desktop; tests replace these.
@@ -75,6 +78,7 @@ struct ViewerStats
     uint64_t decodeFailures = 0;
     uint64_t restarts = 0;
     std::vector<int> results;
+    ReadoutSeries drift, latency; // av_readouts.h
 };
 
 class CViewerPanel : public QWidget, public platform::MessageTarget
@@ -176,6 +180,7 @@ private:
     void ApplyTransform(int mode);
     void SwitchZoomOff();
     CPaintStep* CurrentView();
+    AvReadoutInputs ReadoutInputs();
 
     ViewerTimings m_timings;
     ViewerHooks m_hooks;
@@ -228,4 +233,5 @@ private:
 
     std::atomic<bool> m_repaintPending{false};
     uint64_t m_restarts = 0;
+    AvReadoutSampler m_readouts; // UI thread
 };

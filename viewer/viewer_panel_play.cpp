@@ -184,5 +184,19 @@ ViewerStats CViewerPanel::Stats() const
     s.decodeFailures = m_mjpegPainter->DecodeFailures() + m_mpegPainter->DecodeFailures();
     s.restarts = m_restarts;
     s.results = m_play.Results();
+    s.drift = m_readouts.Drift();
+    s.latency = m_readouts.Latency();
     return s;
+}
+
+AvReadoutInputs CViewerPanel::ReadoutInputs()
+{
+    const bool asf = m_frameType == "mpeg";
+    AvReadoutInputs in;
+    in.picture = CurrentView()->Painted().Last();
+    in.avSync = asf ? m_mpegPainter->AvSync() : m_mjpegPainter->AvSync();
+    in.clock = m_clock.Get();
+    // A Motion-JPEG stream says nothing of when its time 0 was.
+    in.streamStartUnixMs = asf ? m_asfPlayer->StreamStartUnixMs() : 0;
+    return in;
 }

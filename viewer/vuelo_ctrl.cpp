@@ -166,16 +166,39 @@ void CVueloCtrl::AboutBox()
     component::ShowAboutBox(component::kVueloIds, this);
 }
 
+namespace {
+
+// `"name":[recent...],"nameCount":N`: a host keeps every sample by taking the new ones.
+std::string Series(const char* name, const ReadoutSeries& series)
+{
+    std::string list;
+    for (const int64_t value : series.recent)
+        list += (list.empty() ? "" : ",") + std::to_string(value);
+    return ",\"" + std::string(name) + "\":[" + list + "],\"" + name +
+           "Count\":" + std::to_string(series.count);
+}
+
+} // namespace
+
 std::string CVueloCtrl::Statistics()
 {
     const ViewerStats s = m_panel->Stats();
     std::string results;
     for (size_t i = 0; i < s.results.size(); ++i)
         results += (i ? "," : "") + std::to_string(s.results[i]);
+    // Where the picture is drawn in the control, so a host can put text over it.
+    std::string picture;
+    m_panel->Surface().WithFrame([&](const SurfaceFrame& f) {
+        const QPoint at = m_panel->pos();
+        picture = ",\"picture\":[" + std::to_string(at.x() + f.where.x) + "," +
+                  std::to_string(at.y() + f.where.y) + "," + std::to_string(f.where.width) +
+                  "," + std::to_string(f.where.height) + "]";
+    });
     return "{\"painted\":" + std::to_string(s.painted) +
            ",\"decodeFailures\":" + std::to_string(s.decodeFailures) +
            ",\"restarts\":" + std::to_string(s.restarts) + ",\"results\":[" + results +
            "],\"connected\":" + (m_panel->Connected() ? "true" : "false") +
            ",\"sound\":\"" + m_panel->AudioPlayer().DeviceName() +
-           "\",\"playAudio\":" + std::to_string(m_panel->AudioPlayer().PlayFlag()) + "}";
+           "\",\"playAudio\":" + std::to_string(m_panel->AudioPlayer().PlayFlag()) +
+           Series("drift", s.drift) + Series("latency", s.latency) + picture + "}";
 }
