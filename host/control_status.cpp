@@ -133,6 +133,11 @@ ControlCounters ReadCounters(bool viewer, std::string_view json)
         c.connected = Flag(json, "connected");
         c.sound = Text(json, "sound");
         c.playAudio = Number(json, "playAudio") != 0;
+        c.drift = ReadReadout(json, "drift");
+        c.latency = ReadReadout(json, "latency");
+        if (const ReadoutCounters at = ReadReadout(json, "picture"); at.recent.size() == 4)
+            c.picture = {int(at.recent[0]), int(at.recent[1]), int(at.recent[2]),
+                         int(at.recent[3])};
         const size_t at = ValueAt(json, "results");
         const size_t end = at == std::string_view::npos ? at : json.find(']', at);
         if (end != std::string_view::npos) {

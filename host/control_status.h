@@ -3,6 +3,9 @@
 // login went: the status line, the failure a run ends with, and whether to reload by itself.
 // No Qt: the window feeds it and shows its text.
 
+#include "host/readouts.h"
+
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -42,6 +45,8 @@ struct ControlCounters
     int messageId = 0;      // zones: the string shown in the message line, 0 for none
     std::string sound;      // viewer: the sound output, once one is open
     bool playAudio = false; // viewer: the audio player's play flag
+    ReadoutCounters drift, latency; // viewer
+    std::optional<std::array<int, 4>> picture; // viewer: where it draws (x, y, width, height)
 };
 ControlCounters ReadCounters(bool viewer, std::string_view json);
 

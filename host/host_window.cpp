@@ -55,6 +55,15 @@ HostWindow::HostWindow(const platform::SettingsStore& store, HostSettings settin
     addAction(QStringLiteral("Full screen"), {QKeySequence(Qt::Key_F11)},
               [this] { isFullScreen() ? showNormal() : showFullScreen(); });
 
+    if (m_settings.overlay) {
+        m_overlay = new QLabel(m_holder);
+        m_overlay->setObjectName(QStringLiteral("overlay"));
+        m_overlay->setStyleSheet(QStringLiteral(
+            "QLabel { color: white; background: rgba(0, 0, 0, 150); padding: 1px 4px; }"));
+        m_overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_overlay->hide();
+    }
+
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this] { Tick(); });
     timer->start(int(m_settings.tick.count()));
@@ -144,6 +153,8 @@ void HostWindow::Load()
     m_control.reset();
     m_login.NewControl();
     m_tracker.NewControl();
+    m_drift.NewControl();
+    m_latency.NewControl();
     m_scripted = false;
     m_stoppedLoop = false;
     m_retryAt = -1;
@@ -205,6 +216,9 @@ void HostWindow::Tick()
         }
     }
     m_resultsSeen = std::max(m_resultsSeen, counters.resultCount);
+    m_drift.Take(counters.drift);
+    m_latency.Take(counters.latency);
+    ShowOverlay(counters);
 
     const int64_t now = Now();
     m_status = m_tracker.Update(now, counters, m_login.State(), m_scripted);
@@ -219,6 +233,26 @@ void HostWindow::Tick()
         retryIn = int((m_retryAt - now + 999) / 1000);
     m_statusLine->setText(
         QString::fromStdString(StatusText(m_status, m_settings.address.shown, retryIn)));
+}
+
+void HostWindow::ShowOverlay(const ControlCounters& c)
+{
+    if (!m_overlay)
+        return;
+    QWidget* widget = m_control ? m_control->Widget() : nullptr;
+    if (!widget || !c.picture) {
+        m_overlay->hide();
+        return;
+    }
+    m_overlay->setText(QString::fromStdString(OverlayText(m_drift.Last(), m_latency.Last())));
+    m_overlay->adjustSize();
+    // The picture's top-left corner, a few pixels in.
+    const auto& [x, y, width, height] = *c.picture;
+    (void)width;
+    (void)height;
+    m_overlay->move(widget->mapTo(m_holder, QPoint(x + 4, y + 4)));
+    m_overlay->raise();
+    m_overlay->show();
 }
 
 void HostWindow::Act(int64_t now)

@@ -40,6 +40,7 @@ struct HostSettings
     bool verbose = false;
     Credentials credentials;
     std::chrono::milliseconds tick{250};
+    bool overlay = false; // the viewer's readouts over its picture
     long silentAfterMs = 3000;
 };
 
@@ -66,6 +67,10 @@ public:
     int Loads() const { return m_loads; }
     std::string Statistics() const;
     bool HasPendingReload() const { return m_retryAt >= 0; }
+    // The viewer's readouts over the whole run, every control's.
+    const ReadoutLog& Drift() const { return m_drift; }
+    const ReadoutLog& Latency() const { return m_latency; }
+    QLabel* Overlay() const { return m_overlay; }
 
 signals:
     // A failure that waits for the user, with nobody to wait for (offscreen); or a control
@@ -79,6 +84,7 @@ private:
     void Load();
     void Tick();
     void Act(int64_t now);
+    void ShowOverlay(const ControlCounters& counters);
     void Call(const char* method, const std::vector<DispatchArg>& args);
     bool HoldsCamera() const;
     void Report(const std::string& line) const;
@@ -94,6 +100,7 @@ private:
     QWidget* m_holder = nullptr;
     QVBoxLayout* m_holderLayout = nullptr;
     QLabel* m_statusLine = nullptr;
+    QLabel* m_overlay = nullptr; // over the control, in m_holder
     std::unique_ptr<ScriptedControl> m_control;
     bool m_scripting = false;
     bool m_scripted = false;
@@ -105,6 +112,7 @@ private:
     std::string m_reported; // the failure line printed last; printed again once it changes
     uint64_t m_resultsSeen = 0;
     bool m_soundTold = false;
+    ReadoutLog m_drift, m_latency;
     std::chrono::steady_clock::time_point m_epoch = std::chrono::steady_clock::now();
     std::atomic<int> m_exitCode{0};
 };

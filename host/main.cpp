@@ -11,6 +11,7 @@
 #include "host/display.h"
 #include "host/host_window.h"
 #include "host/options.h"
+#include "host/readouts.h"
 #include "host/request_log.h"
 #include "host/supervisor.h"
 #include "host/tools.h"
@@ -25,6 +26,8 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
+
+#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
@@ -166,6 +169,26 @@ void QuietQt(QtMsgType type, const QMessageLogContext& context, const QString& t
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
 }
 
+// The control's counters with the run's readouts added, in the order the control gave them.
+std::string WithReadouts(const std::string& stats, const std::optional<ReadoutSummary>& drift,
+                         const std::optional<ReadoutSummary>& latency)
+{
+    nlohmann::ordered_json json = nlohmann::ordered_json::parse(stats, nullptr, false);
+    if (!json.is_object())
+        return stats;
+    auto summary = [](const std::optional<ReadoutSummary>& s) {
+        nlohmann::ordered_json out = {{"samples", s ? s->samples : 0}};
+        if (s) {
+            out["median"] = s->median;
+            out["p95"] = s->p95;
+            out["max"] = s->max;
+        }
+        return out;
+    };
+    json["readouts"] = {{"drift", summary(drift)}, {"latency", summary(latency)}};
+    return json.dump();
+}
+
 // Ends the run from the window thread: open prompts are turned down, every event loop left.
 void EndRun(int code)
 {
@@ -276,6 +299,7 @@ int main(int argc, char** argv)
     if (o.demo) {
         camsim::Config config;
         config.videoType = o.cameraType;
+        config.streamDate = true;
         camera = std::make_unique<camsim::Camera>(config);
         if (!camera->Start()) {
             Say("the simulated camera cannot listen");
@@ -307,6 +331,7 @@ int main(int argc, char** argv)
     settings.offscreen = o.offscreen;
     settings.verbose = o.verbose;
     settings.credentials = credentials;
+    settings.overlay = o.overlay;
 
     const platform::SettingsStore store(platform::SettingsStore::DefaultPath());
     HostWindow window(store, settings, &log);
@@ -393,7 +418,14 @@ int main(int argc, char** argv)
     // Stop the stream before the camera goes, so the client sees an orderly end.
     window.Finish();
     if (o.stats) {
-        std::printf("%s\n", stats.c_str());
+        std::string line = stats;
+        if (viewer) {
+            const auto drift = window.Drift().Summary(), latency = window.Latency().Summary();
+            Say(ReadoutLine("A/V drift", drift));
+            Say(ReadoutLine("latency", latency));
+            line = WithReadouts(stats, drift, latency);
+        }
+        std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
     return code;

@@ -119,7 +119,11 @@ Options
   --offscreen           run without a window
   --seconds S           end the whole run after S seconds
   --screenshot FILE.png save the window, with its status line, when the run ends
-  --stats               print the control's counters (one JSON line) when the run ends
+  --stats               print the control's counters (one JSON line) when the run ends;
+                        vuelo: also the A/V drift (how far the picture is behind the sound)
+                        and the latency (capture to paint; MPEG-4 streams that carry their
+                        start time) as median, 95th percentile and maximum on stderr
+  --overlay             vuelo: show the A/V drift and the latency over the picture
   --verbose             print each request and each result code as it happens
   --camera-type mpeg4|jpeg  --demo: the stream type the simulated camera reports
   -o, --output FILE     snapshot, record: the file to write (whole or not at all)
@@ -234,7 +238,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
         };
         auto needs = [&](const std::string& what) { return fail(arg + " needs " + what); };
         if (OneOf(arg, {"--offscreen", "--screenshot", "--stats", "--retry", "--type", "--pantilt",
-                        "--rate", "--size", "--camera-type"}) &&
+                        "--rate", "--size", "--camera-type", "--overlay"}) &&
             windowOption.empty())
             windowOption = arg;
         if (OneOf(arg, {"-o", "--output", "--timeout", "--at", "--picture-size"}) &&
@@ -250,6 +254,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
             o.offscreen = true;
         } else if (arg == "--stats") {
             o.stats = true;
+        } else if (arg == "--overlay") {
+            o.overlay = true;
         } else if (arg == "--verbose" || arg == "-v") {
             o.verbose = true;
         } else if (arg == "--type") {
@@ -382,8 +388,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
         if (cameraTypeGiven)
             return fail("--camera-type goes with --demo");
     }
-    if (o.command == "mozon" && (typeGiven || sizeGiven || rateGiven || panTiltGiven))
-        return fail("--type, --size, --rate and --pantilt are the viewer's (vuelo)");
+    if (o.command == "mozon" &&
+        (typeGiven || sizeGiven || rateGiven || panTiltGiven || o.overlay))
+        return fail("--type, --size, --rate, --pantilt and --overlay are the viewer's (vuelo)");
     return {};
 }
 

@@ -39,6 +39,7 @@ struct Options
     double retry = -1;  // seconds; -1: the default (5 in a window, off offscreen)
     std::string screenshot;
     bool stats = false;
+    bool overlay = false;
     bool verbose = false;
     std::string cameraType = "mpeg4"; // what the demo's camera answers in its util query
     std::string moduleFile;           // register / unregister

@@ -6,6 +6,7 @@
 #include "host/control_status.h"
 #include "host/host_window.h"
 #include "host/options.h"
+#include "host/readouts.h"
 #include "host/request_log.h"
 #include "platform/http_trace.h"
 #include "platform/settings.h"
@@ -191,6 +192,107 @@ TEST(HostWindow, AStalledStreamIsToldFromAStillScene)
     window.Finish();
 }
 
+// --- The viewer's A/V readouts -----------------------------------------------------------------
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Too slow to keep time: only that the readouts come, and are of the right sort.
+constexpr bool kTimed = false;
+constexpr int kDriftSeconds = 8;
+#else
+constexpr bool kTimed = true;
+constexpr int kDriftSeconds = 30;
+#endif
+
+struct ReadoutRun
+{
+    std::optional<ReadoutSummary> drift, latency;
+    std::string overlay;
+};
+
+// The simulator's MPEG-4 stream with sound on the virtual device, for `seconds` of playing, in a
+// window that shows the readouts over the picture.
+ReadoutRun PlayWithReadouts(int audioDelayMs, int seconds)
+{
+    camsim::Config config;
+    config.streamDate = true;
+    camsim::Camera camera(config);
+    camsim::Fault fault;
+    fault.audioDelayMs = audioDelayMs;
+    camera.SetFault("img/video.asf", fault);
+    EXPECT_TRUE(camera.Start());
+    platform::SettingsStore store(g_store);
+    HostSettings settings = Settings(true, camera.BaseUrl() + "img/video.asf");
+    settings.overlay = true;
+    HostWindow window(store, settings, &Log());
+    window.show();
+    window.Start();
+    ReadoutRun run;
+    if (!PumpUntil([&] { return window.CurrentStatus().phase == Phase::Playing; }))
+        return run;
+    QTest::qWait(seconds * 1000);
+    run.drift = window.Drift().Summary();
+    run.latency = window.Latency().Summary();
+    if (window.Overlay() && window.Overlay()->isVisible())
+        run.overlay = window.Overlay()->text().toStdString();
+    window.Finish();
+    return run;
+}
+
+} // namespace
+
+// Lip-sync as the readouts show it: the picture on screen within a half-buffer (120 ms) of the
+// sound, also when the camera's sound comes half a second after its pictures; the pictures then
+// wait for it, and so are painted at least half a second after they were taken.
+TEST(Readouts, ThePictureKeepsToTheSoundAndWaitsForSoundThatComesLate)
+{
+    const ReadoutRun on = PlayWithReadouts(0, kDriftSeconds);
+    ASSERT_TRUE(on.drift && on.latency);
+    EXPECT_GE(on.drift->samples, size_t(kDriftSeconds - 3));
+    EXPECT_GE(on.drift->median, 0);
+    EXPECT_GT(on.latency->median, 0);
+    EXPECT_LT(on.latency->median, 500);
+    EXPECT_NE(on.overlay.find("A/V "), std::string::npos) << on.overlay;
+    EXPECT_NE(on.overlay.find(" ms \u00b7 latency "), std::string::npos) << on.overlay;
+
+    const ReadoutRun late = PlayWithReadouts(500, 6);
+    ASSERT_TRUE(late.drift && late.latency);
+    if (kTimed) {
+        EXPECT_LE(on.drift->p95, 120);
+        EXPECT_LE(late.drift->p95, 120);
+        // A picture waits for sound with a later stamp, which comes 500 ms after it; then at
+        // most the two halves of the sound buffer.
+        EXPECT_GE(late.latency->median, 500);
+        EXPECT_LE(late.latency->median, 500 + 2 * 120 + 60);
+    } else {
+        EXPECT_LT(on.drift->max, 10000);
+        EXPECT_LT(late.latency->max, 60000);
+    }
+}
+
+TEST(Readouts, EverySampleOfTheRunIsKeptOnceAcrossPollsAndControls)
+{
+    auto poll = [](const char* json) { return ReadCounters(true, json).drift; };
+    ReadoutLog log;
+    log.Take(poll(R"({"painted":3,"drift":[],"driftCount":0})"));
+    EXPECT_FALSE(log.Summary());
+    log.Take(poll(R"({"drift":[40,-5],"driftCount":2})"));
+    log.Take(poll(R"({"drift":[40,-5],"driftCount":2})")); // no sample since
+    log.Take(poll(R"({"drift":[40,-5,7],"driftCount":3})"));
+    // A host that polled too seldom keeps what the control still lists.
+    log.Take(poll(R"({"drift":[1,2,3,4,5,6,7,8,9,10],"driftCount":15})"));
+    log.NewControl();
+    log.Take(poll(R"({"drift":[90],"driftCount":1})"));
+    const auto s = log.Summary();
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->samples, 14u); // 40 -5 7, 1..10, 90
+    EXPECT_EQ(s->median, 6);
+    EXPECT_EQ(s->p95, 90);
+    EXPECT_EQ(s->max, 90);
+    EXPECT_EQ(*log.Last(), 90);
+}
+
 // --- What the window says, from what it is told ---------------------------------------------
 
 TEST(CommandLine, BadValuesAreRefusedAndPathsTakenFromTheStartingFolder)
@@ -212,6 +314,8 @@ TEST(CommandLine, BadValuesAreRefusedAndPathsTakenFromTheStartingFolder)
              {{"vuelo", "http://c/", "--camera-type", "jpeg"}, false},
              {{"vuelo", "http://c/", "--rate", "Fast", "--size", "640", "--retry", "0"}, true},
              {{"--demo", "mozon", "--seconds", "2.5"}, true},
+             {{"vuelo", "http://c/", "--overlay", "--stats"}, true},
+             {{"mozon", "http://c", "--overlay"}, false},
          }) {
         Options o;
         EXPECT_EQ(ParseCommandLine(row.args, o).what == ParseResult::Run, row.ok) << row.args[2];
