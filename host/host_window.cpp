@@ -246,11 +246,10 @@ void HostWindow::ShowOverlay(const ControlCounters& c)
     }
     m_overlay->setText(QString::fromStdString(OverlayText(m_drift.Last(), m_latency.Last())));
     m_overlay->adjustSize();
-    // The picture's top-left corner, a few pixels in.
+    // The picture's lower left corner, a few pixels in: cameras print their own text at the top.
     const auto& [x, y, width, height] = *c.picture;
     (void)width;
-    (void)height;
-    m_overlay->move(widget->mapTo(m_holder, QPoint(x + 4, y + 4)));
+    m_overlay->move(widget->mapTo(m_holder, QPoint(x + 4, y + height - m_overlay->height() - 4)));
     m_overlay->raise();
     m_overlay->show();
 }
