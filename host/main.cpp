@@ -14,6 +14,7 @@
 #include "host/readouts.h"
 #include "host/request_log.h"
 #include "host/supervisor.h"
+#include "host/window_run.h"
 #include "host/tools.h"
 #include "host/wall_run.h"
 #include "module/registration.h"
@@ -21,10 +22,7 @@
 #include "platform/settings.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QLabel>
-#include <QPixmap>
-#include <QScreen>
 #include <QTimer>
 
 #include <nlohmann/json.hpp>
@@ -190,14 +188,6 @@ std::string WithReadouts(const std::string& stats, const std::optional<ReadoutSu
 }
 
 // Ends the run from the window thread: open prompts are turned down, every event loop left.
-void EndRun(int code)
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
-            dialog->reject();
-    QApplication::exit(code);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -381,15 +371,8 @@ int main(int argc, char** argv)
     app.exec();
     supervisor.LoopEnded();
 
-    if (!o.screenshot.empty()) {
-        QPixmap shot;
-        if (!o.offscreen && window.screen())
-            shot = window.screen()->grabWindow(window.winId());
-        if (shot.isNull())
-            shot = window.grab();
-        if (!shot.save(QString::fromStdString(o.screenshot)))
-            Say("cannot write " + o.screenshot);
-    }
+    if (!o.screenshot.empty() && !SaveScreenshot(window, o.offscreen, o.screenshot))
+        Say("cannot write " + o.screenshot);
     const std::string stats = window.Statistics();
     const Status status = window.CurrentStatus();
     int code = kExitOk;

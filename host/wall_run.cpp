@@ -6,14 +6,12 @@
 #include "host/options.h"
 #include "host/request_log.h"
 #include "host/supervisor.h"
+#include "host/window_run.h"
 #include "host/wall_plan.h"
 #include "host/wall_window.h"
 #include "platform/settings.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QPixmap>
-#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -28,14 +26,6 @@ namespace {
 void Say(const std::string& line)
 {
     std::fprintf(stderr, "camhost: %s\n", line.c_str());
-}
-
-void EndRun(int code)
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
-            dialog->reject();
-    QApplication::exit(code);
 }
 
 } // namespace
@@ -142,15 +132,8 @@ int RunWall(Options& o, int argc, char** argv)
     app.exec();
     supervisor.LoopEnded();
 
-    if (!o.screenshot.empty()) {
-        QPixmap shot;
-        if (!o.offscreen && window.screen())
-            shot = window.screen()->grabWindow(window.winId());
-        if (shot.isNull())
-            shot = window.grab();
-        if (!shot.save(QString::fromStdString(o.screenshot)))
-            Say("cannot write " + o.screenshot);
-    }
+    if (!o.screenshot.empty() && !SaveScreenshot(window, o.offscreen, o.screenshot))
+        Say("cannot write " + o.screenshot);
     const std::string stats = window.Statistics();
     int code = kExitOk;
     if (supervisor.Signal())
