@@ -173,6 +173,9 @@ ToolOutcome ReadZones(Tool& t, CZoneProtocol& protocol, const std::string& url,
     t.session.Mark();
     switch (protocol.Read(config, prompt)) {
     case ZoneOutcome::Ok:
+        if (!protocol.LastReadHeldZones())
+            return ToolOutcome::Of(Failure::NotACamera, t.session.Shown(),
+                                   "the zone read's reply names no zone");
         return ToolOutcome::Ok();
     case ZoneOutcome::Busy:
         return ToolOutcome::Of(Failure::Busy, t.session.Shown(), {});

@@ -105,6 +105,7 @@ ZoneOutcome CZoneProtocol::Read(MotionAreaConfig& config, const LoginPrompt& pro
         return ZoneOutcome::Busy;
     ParseZoneReply(reply, config);
     m_lastReadResolution = config.resolution;
+    m_lastReadHeldZones = Contains(reply, "AREA");
     return ZoneOutcome::Ok;
 }
 

@@ -75,6 +75,8 @@ public:
     const std::string& User() const { return m_user; }
     const std::string& Password() const { return m_password; }
     int LastReadResolution() const { return m_lastReadResolution; }
+    // The last read's reply named at least one zone field: an error page parses as all zeros.
+    bool LastReadHeldZones() const { return m_lastReadHeldZones; }
 
 private:
     bool Post(const std::string& body, std::string& reply) const;
@@ -84,4 +86,5 @@ private:
     platform::Waiter* m_waiter;
     std::string m_user, m_password;
     int m_lastReadResolution = 0;
+    bool m_lastReadHeldZones = false;
 };

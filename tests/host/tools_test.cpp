@@ -235,6 +235,8 @@ TEST_F(Tools, FailuresEndWithTheExitCodesOfTheWindowAndLeaveNoFile)
          "snapshot", 5},
         {"zones busy", [](camsim::Config& c) { c.zoneRead403 = true; }, nullptr, "zones get", 9},
         {"zones login", [](camsim::Config& c) { c = WithLogin(); }, nullptr, "zones get", 8},
+        {"zones error page", nullptr,
+         fault("ocxparser.cgi", [](camsim::Fault& f) { f.status = 500; }), "zones get", 10},
         {"record busy", [](camsim::Config& c) { c.maxUsers = 0; }, nullptr, "record", 9},
     };
     for (const Case& c : cases) {
