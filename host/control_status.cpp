@@ -100,8 +100,9 @@ std::string FailureLine(Failure failure, const std::string& address, const std::
     case Failure::Busy: return "the camera at " + address + " is busy (too many users)";
     case Failure::NotACamera: return address + " answers, but not as a camera" + more;
     case Failure::Untrusted:
+        // Once a certificate is trusted by hand, the hint would only mislead.
         return "the certificate of " + address + " failed verification" + more +
-               "; --cacert FILE trusts a camera's own";
+               (std::getenv("CAMCTL_CACERT") ? "" : "; --cacert FILE trusts a camera's own");
     }
     return {};
 }

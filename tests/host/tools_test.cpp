@@ -414,6 +414,9 @@ TEST_F(Tools, HttpsCamerasServeOnlyWithACertificateTrustedForTheirAddress)
             EXPECT_NE(r.err.find("certificate of " + url + " failed verification"),
                       std::string::npos)
                 << r.err;
+            // The hint only where it can help.
+            EXPECT_EQ(r.err.find("--cacert FILE trusts") != std::string::npos, c.options.empty())
+                << r.err;
         }
     }
     EXPECT_GT(mpeg->RequestsArrived(), 0);
