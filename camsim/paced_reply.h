@@ -55,7 +55,7 @@ public:
           m_source(options, fault)
     {
         if constexpr (requires { options.startUnixMs; })
-            m_startUnixMs = options.startUnixMs;
+            m_pace = StreamPace(options.startUnixMs);
     }
 
     // One step of the stream: false ends the reply (and drops the connection).
@@ -63,11 +63,7 @@ public:
     {
         if (!m_started) {
             m_started = true;
-            m_start = Clock::now();
-            // Time 0 is the date the header carries, so each picture goes out when it is taken.
-            if (m_startUnixMs > 0)
-                m_start -= std::chrono::milliseconds(
-                    std::max<int64_t>(0, UnixNowMs() - m_startUnixMs));
+            m_pace.Start();
             if constexpr (requires { m_source.Header(); }) {
                 m_buffer = m_source.Header();
                 return SendStep(sink, m_source.HeaderStop(), 0);
@@ -83,21 +79,14 @@ public:
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     bool WaitUntil(uint32_t dueMs)
     {
         for (;;) {
             if (m_camera.Stopping())
                 return false;
-            const auto late = Clock::now() - (m_start + std::chrono::milliseconds(dueMs));
-            if (late >= Clock::duration::zero()) {
-                // A slow reader must not be made up for with a burst later.
-                if (late > std::chrono::seconds(1))
-                    m_start += std::chrono::duration_cast<Clock::duration>(late);
+            const auto wait = m_pace.Until(dueMs);
+            if (wait.count() == 0)
                 return true;
-            }
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(-late);
             if (m_camera.WaitStopping(int(wait.count())))
                 return false;
         }
@@ -128,7 +117,7 @@ private:
             break;
         }
         // Go on from here rather than sending the pictures missed while stalled in one burst.
-        m_start = Clock::now() - std::chrono::milliseconds(due);
+        m_pace.Resume(due);
         return Send(sink, at, m_buffer.size() - at);
     }
 
@@ -144,8 +133,7 @@ private:
     Source m_source;
     std::string m_buffer;
     bool m_started = false;
-    Clock::time_point m_start{};
-    int64_t m_startUnixMs = 0;
+    StreamPace m_pace;
 };
 
 // The bytes a source sends for `pictures` pictures, in the order a paced reply sends them, cut

@@ -26,6 +26,41 @@ inline int64_t UnixNowMs()
         .count();
 }
 
+// A live stream's real-time schedule: when each time stamp falls due.
+class StreamPace
+{
+public:
+    explicit StreamPace(int64_t startUnixMs = 0) : m_startUnixMs(startUnixMs) {}
+
+    // Time 0 is now, or the date the header carries (`startUnixMs`), so each picture goes out
+    // when it is taken.
+    void Start()
+    {
+        m_start = Clock::now();
+        if (m_startUnixMs > 0)
+            m_start -=
+                std::chrono::milliseconds(std::max<int64_t>(0, UnixNowMs() - m_startUnixMs));
+    }
+    // How long until `dueMs` falls due; zero once it has. A step more than a second late moves
+    // the schedule on rather than being made up for with a burst.
+    std::chrono::milliseconds Until(uint32_t dueMs)
+    {
+        const auto late = Clock::now() - (m_start + std::chrono::milliseconds(dueMs));
+        if (late < Clock::duration::zero())
+            return std::chrono::ceil<std::chrono::milliseconds>(-late);
+        if (late > std::chrono::seconds(1))
+            m_start += late;
+        return std::chrono::milliseconds(0);
+    }
+    // After a stall: go on from `dueMs` now.
+    void Resume(uint32_t dueMs) { m_start = Clock::now() - std::chrono::milliseconds(dueMs); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    int64_t m_startUnixMs;
+    Clock::time_point m_start{};
+};
+
 template <class Source>
 class SharedSource final : public SharedStream
 {
@@ -35,15 +70,13 @@ public:
         : SharedStream(camera), m_source(Joinable(options))
     {
         if constexpr (requires { options.startUnixMs; })
-            m_startUnixMs = options.startUnixMs;
+            m_pace = StreamPace(options.startUnixMs);
         if constexpr (requires { m_source.Header(); })
             SetHeader(m_source.Header());
     }
     ~SharedSource() override { Finish(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     template <class Options>
     static Options Joinable(Options options)
     {
@@ -56,25 +89,13 @@ private:
     {
         if (!m_started) {
             m_started = true;
-            m_start = Clock::now();
-            // Time 0 is the date the header carries, so each picture goes out when it is taken.
-            if (m_startUnixMs > 0)
-                m_start -= std::chrono::milliseconds(
-                    std::max<int64_t>(0, UnixNowMs() - m_startUnixMs));
+            m_pace.Start();
         }
         const bool alone = m_source.AudioGoesAlone();
         const uint32_t due = alone ? m_source.NextAudioTimeMs() : m_source.NextTimeMs();
-        for (;;) {
-            const auto late = Clock::now() - (m_start + std::chrono::milliseconds(due));
-            if (late >= Clock::duration::zero()) {
-                // An encoder that fell behind goes on from now rather than in a burst.
-                if (late > std::chrono::seconds(1))
-                    m_start += std::chrono::duration_cast<Clock::duration>(late);
-                break;
-            }
-            if (WaitClosing(int(std::chrono::ceil<std::chrono::milliseconds>(-late).count())))
+        for (auto wait = m_pace.Until(due); wait.count() > 0; wait = m_pace.Until(due))
+            if (WaitClosing(int(wait.count())))
                 return false;
-        }
         if constexpr (requires { m_source.RequestKeyFrame(); })
             if (m_wantKey.exchange(false))
                 m_source.RequestKeyFrame();
@@ -91,8 +112,7 @@ private:
     Source m_source; // only the stream's thread, after construction
     std::atomic<bool> m_wantKey{false};
     bool m_started = false;
-    Clock::time_point m_start{};
-    int64_t m_startUnixMs = 0;
+    StreamPace m_pace;
 };
 
 // Sends one client's share; holds its stream slot until the reply is gone.
