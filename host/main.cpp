@@ -316,8 +316,7 @@ int main(int argc, char** argv)
     settings.panTilt = o.panTilt;
     settings.rate = o.rate;
     settings.size = o.size;
-    const double retry = o.retry >= 0 ? o.retry : o.offscreen ? 0 : 5;
-    settings.retry = std::chrono::milliseconds(long(retry * 1000));
+    settings.retry = RetryDelay(o);
     settings.offscreen = o.offscreen;
     settings.verbose = o.verbose;
     settings.credentials = credentials;
@@ -361,9 +360,7 @@ int main(int argc, char** argv)
         if (privateStore)
             privateStore->Remove();
     };
-    std::optional<std::chrono::milliseconds> limit;
-    if (o.seconds > 0)
-        limit = std::chrono::milliseconds(long(o.seconds * 1000));
+    const std::optional<std::chrono::milliseconds> limit = RunLimit(o);
     Supervisor supervisor(limit, hooks);
 
     window.show();

@@ -394,4 +394,17 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& o)
     return {};
 }
 
+std::chrono::milliseconds RetryDelay(const Options& options)
+{
+    const double seconds = options.retry >= 0 ? options.retry : options.offscreen ? 0 : 5;
+    return std::chrono::milliseconds(long(seconds * 1000));
+}
+
+std::optional<std::chrono::milliseconds> RunLimit(const Options& options)
+{
+    if (options.seconds <= 0)
+        return std::nullopt;
+    return std::chrono::milliseconds(long(options.seconds * 1000));
+}
+
 } // namespace host

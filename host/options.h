@@ -1,6 +1,8 @@
 #pragma once
 // camhost's command line: what to run and every option, checked before anything starts.
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,11 @@ struct ParseResult
 // Paths are made absolute here, before anything (the viewer's Folder button) can change the
 // working directory.
 ParseResult ParseCommandLine(const std::vector<std::string>& args, Options& options);
+
+// What --retry and --seconds make of a windowed run: the reload delay (0: none) and the time
+// limit of the whole run, if any.
+std::chrono::milliseconds RetryDelay(const Options& options);
+std::optional<std::chrono::milliseconds> RunLimit(const Options& options);
 
 std::string UsageText();
 std::string VersionText();

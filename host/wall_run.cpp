@@ -92,8 +92,7 @@ int RunWall(Options& o, int argc, char** argv)
 
     settings.panTilt = o.panTilt;
     settings.rate = o.rate;
-    const double retry = o.retry >= 0 ? o.retry : o.offscreen ? 0 : 5;
-    settings.retry = std::chrono::milliseconds(long(retry * 1000));
+    settings.retry = RetryDelay(o);
     settings.offscreen = o.offscreen;
     settings.verbose = o.verbose;
     settings.credentials = credentials;
@@ -119,9 +118,7 @@ int RunWall(Options& o, int argc, char** argv)
                            "no reply in " + std::to_string(pending->second.count() / 1000) +
                                " s");
     };
-    std::optional<std::chrono::milliseconds> limit;
-    if (o.seconds > 0)
-        limit = std::chrono::milliseconds(long(o.seconds * 1000));
+    const std::optional<std::chrono::milliseconds> limit = RunLimit(o);
     // Each viewer stops its stream in turn as it goes, some tenths of a second each.
     Supervisor::Timings timings;
     timings.endWithin += std::chrono::seconds(1) * long(settings.cameras.size());
